@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian/Ubuntu packages the build and the tests need, only those missing.
+set -euo pipefail
+packages=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libpulse-dev libmp3lame-dev libx11-dev libxtst-dev
+  googletest libgtest-dev libgmock-dev
+)
+if [ "${1:-}" = "--test" ]; then
+  packages+=(
+    xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox mpg123 libmpg123-dev lame
+    clang libclang-rt-14-dev imagemagick
+  )
+fi
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+"${sudo[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
