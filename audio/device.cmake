@@ -1,0 +1,1 @@
+# The recording device (larkspur_audio).

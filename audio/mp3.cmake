@@ -1,0 +1,1 @@
+# The WAV to MP3 converter (larkspur_mp3).
