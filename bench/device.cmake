@@ -1,0 +1,1 @@
+# Recording-device benchmark.

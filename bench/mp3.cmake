@@ -1,0 +1,1 @@
+# MP3 conversion benchmark.
