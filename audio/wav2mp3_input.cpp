@@ -1,0 +1,98 @@
+#include "audio/wav2mp3_input.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+
+namespace larkspur::wav2mp3 {
+namespace {
+
+// Sample values are handed over in the machine's order, which must be the file's.
+static_assert(std::endian::native == std::endian::little);
+
+std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+
+std::uint32_t U32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+bool IsId(const std::uint8_t* p, const char (&id)[5]) { return std::memcmp(p, id, 4) == 0; }
+
+// A chunk's body with the pad byte RIFF puts after an odd size.
+std::uint64_t Padded(std::uint32_t size) { return std::uint64_t{size} + (size & 1u); }
+
+bool IsSupportedRate(std::uint32_t rate) { return rate == 32000 || rate == 44100 || rate == 48000; }
+
+std::size_t BytesPerValue(const WaveLayout& layout) { return layout.bitsPerSample == 8 ? 1 : 2; }
+
+}  // namespace
+
+WaveLayout ReadWaveLayout(ByteSource& file) {
+    WaveLayout layout;
+    // Offsets 12 to 35: chunk id, chunk size and the 16 bytes of the PCM format.
+    std::array<std::uint8_t, 24> fmt;
+    if (!file.ReadAt(12, fmt) || !IsId(fmt.data(), "fmt ")) {
+        layout.problem = WaveProblem::NotWave;
+        return layout;
+    }
+    if (U16(&fmt[8]) != 1) {
+        layout.problem = WaveProblem::Compressed;
+        return layout;
+    }
+    layout.channels = U16(&fmt[10]);
+    layout.samplesPerSecond = U32(&fmt[12]);
+    layout.bitsPerSample = U16(&fmt[22]);
+    if (!IsSupportedRate(layout.samplesPerSecond)) {
+        layout.problem = WaveProblem::UnsupportedRate;
+        return layout;
+    }
+
+    // The 16 format bytes are read whatever the size says; the rest of the chunk is skipped.
+    std::uint64_t next = 20 + std::max<std::uint64_t>(Padded(U32(&fmt[4])), 16);
+    // Each step moves on by at least 8 bytes and stops at the end of the file, so a size field
+    // can neither send the walk past the end nor keep it going.
+    std::array<std::uint8_t, 8> header;
+    while (file.ReadAt(next, header)) {
+        const std::uint32_t size = U32(&header[4]);
+        if (IsId(header.data(), "data")) {
+            layout.dataOffset = next + header.size();
+            layout.dataSize = std::min<std::uint64_t>(size, file.Size() - layout.dataOffset);
+            return layout;
+        }
+        next += header.size() + Padded(size);
+    }
+    layout.problem = WaveProblem::NotWave;
+    return layout;
+}
+
+SampleReader::SampleReader(ByteSource& file, const WaveLayout& layout)
+    : file_(file), layout_(layout), position_(layout.dataOffset) {}
+
+std::size_t SampleReader::Next(std::span<std::int16_t> values) {
+    const std::size_t width = BytesPerValue(layout_);
+    const std::uint64_t left = (layout_.dataOffset + layout_.dataSize - position_) / width;
+    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(values.size(), left));
+    if (count == 0 || failed_) return 0;
+
+    auto* bytes = reinterpret_cast<std::uint8_t*>(values.data());
+    if (width == 2) {
+        failed_ = !file_.ReadAt(position_, {bytes, count * 2});
+    } else {
+        // 8-bit samples go into the back half of the room for `count` values and are widened
+        // front to back, which never overwrites a byte still to be read.
+        std::uint8_t* raw = bytes + count;
+        failed_ = !file_.ReadAt(position_, {raw, count});
+        if (!failed_) {
+            for (std::size_t i = 0; i < count; ++i) {
+                values[i] = static_cast<std::int16_t>((raw[i] - 128) * 256);
+            }
+        }
+    }
+    if (failed_) return 0;
+    position_ += count * width;
+    return count;
+}
+
+}  // namespace larkspur::wav2mp3

@@ -1,0 +1,56 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+// How the converter reads a wave file: the header, the walk to the "data" chunk and the sample
+// data in chunks of 16-bit values. Free of Qt and of the encoder, so it can be fuzzed on its own.
+namespace larkspur::wav2mp3 {
+
+// The bytes of a wave file. Nothing is read at or past Size().
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual std::uint64_t Size() const = 0;
+    // Reads into.size() bytes at offset; false when they could not all be read.
+    virtual bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) = 0;
+};
+
+enum class WaveProblem { None, NotWave, Compressed, UnsupportedRate };
+
+struct WaveLayout {
+    WaveProblem problem = WaveProblem::None;
+    std::uint16_t channels = 0;
+    std::uint32_t samplesPerSecond = 0;
+    std::uint16_t bitsPerSample = 0;
+    std::uint64_t dataOffset = 0;
+    // The sample bytes present: the data chunk's size, or less where the file ends sooner.
+    std::uint64_t dataSize = 0;
+};
+
+// Reads the header and walks the chunks up to "data". Bytes 0 to 11 are not examined; the chunk
+// at 12 must be "fmt " with PCM at 32000, 44100 or 48000 samples per second. Chunks of odd size
+// are followed by a pad byte.
+WaveLayout ReadWaveLayout(ByteSource& file);
+
+// The sample data as 16-bit values; 8-bit samples (unsigned) are widened.
+class SampleReader {
+public:
+    SampleReader(ByteSource& file, const WaveLayout& layout);
+
+    // Fills the front of `values` with the next values (as many as fit, fewer at the end) and
+    // returns how many; 0 when the data are used up or can no longer be read.
+    std::size_t Next(std::span<std::int16_t> values);
+
+    std::uint64_t BytesRead() const { return position_ - layout_.dataOffset; }
+    // A read failed before the end of the data.
+    bool Failed() const { return failed_; }
+
+private:
+    ByteSource& file_;
+    WaveLayout layout_;
+    std::uint64_t position_;
+    bool failed_ = false;
+};
+
+}  // namespace larkspur::wav2mp3
