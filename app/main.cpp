@@ -1,0 +1,54 @@
+// Program entry: creates the five windows once, in their fixed order, and runs the event loop
+// until the main window closes.
+#include "app/main_form.h"
+#include "app/standin_dialogs.h"
+#include "help/about_box.h"
+#include "platform/error_box.h"
+#include "platform/exe_dir.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <memory>
+
+int main(int argc, char** argv) {
+    using namespace larkspur;
+
+    // Module initialisation: the executable's directory is fixed before anything else runs.
+    ExeDir();
+
+    // The hotkey watch needs an X window; on Wayland desktops the program runs under XWayland.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
+
+    QApplication app(argc, argv);
+    // The X11 class of the program's windows (WM_CLASS).
+    QApplication::setApplicationName(QStringLiteral("Kestrel Audio Recorder"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/larkspur/larkspur.svg")));
+
+    try {
+        // Each window is built, then its creation event runs; an error there is shown and the
+        // window stays created.
+        auto Form1 = std::make_unique<TForm1>();
+        Guarded([&] { Form1->FormCreate(); });
+
+        auto AboutBox = std::make_unique<TAboutBox>();
+        Guarded([&] { AboutBox->FormCreate(); });
+
+        auto AudioOptionForm = std::make_unique<TAudioOptionForm>();
+        Guarded([&] { AudioOptionForm->FormCreate(); });
+
+        auto GeneralOptionForm = std::make_unique<TGeneralOptionForm>();
+        Guarded([&] { GeneralOptionForm->FormCreate(); });
+
+        auto KeyOptionForm = std::make_unique<TKeyOptionForm>();
+        Guarded([&] { KeyOptionForm->FormCreate(); });
+
+        Form1->SetAboutBox(AboutBox.get());
+        Form1->SetOptionDialogs(GeneralOptionForm.get(), AudioOptionForm.get(), KeyOptionForm.get());
+
+        Form1->show();
+        QApplication::exec();
+    } catch (...) {
+        ShowCurrentException();
+    }
+    return 0;
+}

@@ -1,0 +1,323 @@
+#include "app/main_form.h"
+
+#include "help/help_commands.h"
+#include "platform/artwork.h"
+#include "platform/error_box.h"
+#include "platform/message_box.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollArea>
+#include <QToolButton>
+
+namespace larkspur {
+namespace {
+
+constexpr int kClientWidth = 392;
+constexpr int kClientHeight = 333;
+constexpr int kToolBarHeight = 44;
+constexpr int kPanelHeight = 17;
+constexpr int kButtonWidth = 41;
+constexpr int kButtonHeight = 39;
+constexpr int kButtonTop = 2;  // below the toolbar's etched top edge
+
+QFont SansSerif(int pixelSize) {
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
+// The etched line a flat toolbar draws along its top edge, below the menu bar.
+class EtchedToolBar final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+// The 8-pixel gap between button groups, with a thin etched divider.
+class ToolSeparator final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+void EtchedToolBar::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setPen(palette().color(QPalette::Mid));
+    p.drawLine(0, 0, width() - 1, 0);
+    p.setPen(palette().color(QPalette::Light));
+    p.drawLine(0, 1, width() - 1, 1);
+}
+
+void ToolSeparator::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const int x = width() / 2 - 1;
+    p.setPen(palette().color(QPalette::Mid));
+    p.drawLine(x, 4, x, height() - 5);
+    p.setPen(palette().color(QPalette::Light));
+    p.drawLine(x + 1, 4, x + 1, height() - 5);
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent,
+                  Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                      Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Larkspur"));
+    setWindowIconText(ApplicationTitle());
+    setFont(SansSerif(11));
+    QPalette face = palette();
+    face.setColor(QPalette::Window, face.color(QPalette::Button));
+    setPalette(face);
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("ClientArea"));
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+
+    ImageList1 = {
+        RenderArtwork(QStringLiteral(":/larkspur/toolbar/stop.svg"), {32, 32}),
+        RenderArtwork(QStringLiteral(":/larkspur/toolbar/pause.svg"), {32, 32}),
+        RenderArtwork(QStringLiteral(":/larkspur/toolbar/record.svg"), {32, 32}),
+        RenderArtwork(QStringLiteral(":/larkspur/toolbar/general.svg"), {32, 32}),
+        RenderArtwork(QStringLiteral(":/larkspur/toolbar/audio.svg"), {32, 32}),
+        RenderArtwork(QStringLiteral(":/larkspur/toolbar/keyboard.svg"), {32, 32}),
+    };
+
+    BuildToolBar(client);
+    BuildPicture(client);
+
+    Panel1 = new QLabel(client);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setGeometry(0, kClientHeight - kPanelHeight, kClientWidth, kPanelHeight);
+    Panel1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    BuildMenu();
+
+    Timer1 = new TTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(500);
+
+    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+    SaveDialog1->setOption(QFileDialog::DontUseNativeDialog);
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog1->setFileMode(QFileDialog::AnyFile);
+    SaveDialog1->setNameFilters({QStringLiteral("*.wav"), QStringLiteral("*.mp3")});
+    SaveDialog1->selectNameFilter(QStringLiteral("*.mp3"));
+    SaveDialog1->setSizeGripEnabled(true);
+
+    setFixedSize(sizeHint());
+}
+
+void TForm1::BuildToolBar(QWidget* client) {
+    ToolBar1 = new EtchedToolBar(client);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setGeometry(0, 0, kClientWidth, kToolBarHeight);
+
+    struct Button {
+        QToolButton** member;
+        const char* name;
+        int left;
+        int imageIndex;
+        void (TForm1::*click)();
+        const char* tip;
+    };
+    const Button buttons[] = {
+        {&ToolButton1, "ToolButton1", 0, 2, &TForm1::ToolButton1Click, "Record"},
+        {&ToolButton2, "ToolButton2", 41, 1, &TForm1::ToolButton2Click, "Pause"},
+        {&ToolButton3, "ToolButton3", 82, 0, &TForm1::ToolButton3Click, "Stop"},
+        {&ToolButton5, "ToolButton5", 131, 3, &TForm1::ToolButton5Click, "General Options"},
+        {&ToolButton6, "ToolButton6", 172, 4, &TForm1::ToolButton6Click, "Audio Options"},
+        {&ToolButton7, "ToolButton7", 213, 5, &TForm1::ToolButton7Click, "Keyboard Options"},
+    };
+    for (const Button& b : buttons) {
+        auto* button = new QToolButton(ToolBar1);
+        button->setObjectName(QString::fromLatin1(b.name));
+        button->setGeometry(b.left, kButtonTop, kButtonWidth, kButtonHeight);
+        button->setAutoRaise(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        button->setIconSize({32, 32});
+        button->setIcon(QIcon(ImageList1.at(b.imageIndex)));
+        button->setProperty("ImageIndex", b.imageIndex);
+        button->setToolTip(QString::fromLatin1(b.tip));
+        connect(button, &QToolButton::clicked, this, b.click);
+        *b.member = button;
+    }
+
+    ToolButton4 = new ToolSeparator(ToolBar1);
+    ToolButton4->setObjectName(QStringLiteral("ToolButton4"));
+    ToolButton4->setGeometry(123, kButtonTop, 8, kButtonHeight);
+    ToolButton4->setProperty("ImageIndex", -1);
+}
+
+void TForm1::BuildPicture(QWidget* client) {
+    ScrollBox1 = new QScrollArea(client);
+    ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
+    ScrollBox1->setGeometry(0, kToolBarHeight, kClientWidth, kClientHeight - kToolBarHeight - kPanelHeight);
+    ScrollBox1->setFrameShape(QFrame::NoFrame);
+    ScrollBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ScrollBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    auto* contents = new QWidget;
+    contents->setObjectName(QStringLiteral("ScrollBox1Contents"));
+    contents->setFixedSize(400, 280);
+
+    Image1 = new QLabel(contents);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(RenderArtwork(QStringLiteral(":/larkspur/title.svg"), {400, 280}));
+    Image1->setGeometry(0, 0, 400, 280);
+
+    Label1 = new QLabel(contents);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(16, 8, 353, 25);
+    Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label1->setAttribute(Qt::WA_TranslucentBackground);
+    Label1->setFont(SansSerif(13));
+    QPalette white = Label1->palette();
+    white.setColor(QPalette::WindowText, Qt::white);
+    Label1->setPalette(white);
+
+    MediaPlayer1 = new QWidget(contents);
+    MediaPlayer1->setObjectName(QStringLiteral("MediaPlayer1"));
+    MediaPlayer1->setGeometry(48, 224, 253, 30);
+    MediaPlayer1->hide();
+
+    ScrollBox1->setWidget(contents);
+}
+
+void TForm1::BuildMenu() {
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    MainMenu1->setNativeMenuBar(false);
+
+    auto item = [this](QMenu* menu, const char* name, const char* caption, void (TForm1::*handler)()) {
+        QAction* action = menu->addAction(QString::fromLatin1(caption));
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    auto separator = [](QMenu* menu, const char* name) {
+        QAction* action = menu->addSeparator();
+        action->setObjectName(QString::fromLatin1(name));
+        return action;
+    };
+
+    File1 = MainMenu1->addMenu(QStringLiteral("File"));
+    File1->setObjectName(QStringLiteral("File1"));
+    Recorder1 = item(File1, "Recorder1", "Record", &TForm1::ToolButton1Click);
+    Pause1 = item(File1, "Pause1", "Pause", &TForm1::ToolButton2Click);
+    Stop1 = item(File1, "Stop1", "Stop", &TForm1::ToolButton3Click);
+    N1 = separator(File1, "N1");
+    Exit1 = item(File1, "Exit1", "Exit", &TForm1::Exit1Click);
+
+    Options1 = MainMenu1->addMenu(QStringLiteral("Options"));
+    Options1->setObjectName(QStringLiteral("Options1"));
+    GeneralOptions1 = item(Options1, "GeneralOptions1", "General Options", &TForm1::ToolButton5Click);
+    N5 = separator(Options1, "N5");
+    AudioOptions1 = item(Options1, "AudioOptions1", "Audio Options", &TForm1::ToolButton6Click);
+    N6 = separator(Options1, "N6");
+    KeybordOptions1 = item(Options1, "KeybordOptions1", "Keyboard Options", &TForm1::ToolButton7Click);
+
+    Help1 = MainMenu1->addMenu(QStringLiteral("Help"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    Submitquestionbug1 = item(Help1, "Submitquestionbug1", "Submit Question/Bug", &TForm1::Submitquestionbug1Click);
+    N3 = separator(Help1, "N3");
+    LarkspurWebSite1 = item(Help1, "LarkspurWebSite1", "Larkspur Website", &TForm1::LarkspurWebSite1Click);
+    KestrelOtherSoftware1 =
+        item(Help1, "KestrelOtherSoftware1", "Kestrel Other Software", &TForm1::KestrelOtherSoftware1Click);
+    N4 = separator(Help1, "N4");
+    About1 = item(Help1, "About1", "About", &TForm1::About1Click);
+}
+
+void TForm1::FormCreate() {
+    Label1->setText(QStringLiteral("Welcome to use our software"));
+}
+
+void TForm1::FormClose() {}
+
+void TForm1::SetOptionDialogs(QDialog* general, QDialog* audio, QDialog* keyboard) {
+    generalOptions_ = general;
+    audioOptions_ = audio;
+    keyOptions_ = keyboard;
+}
+
+void TForm1::SetAboutBox(QDialog* about) { aboutBox_ = about; }
+
+void TForm1::SetMenusEnabled(bool enabled) {
+    for (QMenu* menu : {File1, Options1, Help1}) menu->setEnabled(enabled);
+}
+
+void TForm1::ShowModal(QDialog* dialog) {
+    if (dialog) dialog->exec();
+}
+
+void TForm1::ToolButton1Click() {}
+
+void TForm1::ToolButton2Click() {}
+
+void TForm1::ToolButton3Click() {
+    Guarded([&] { SetMenusEnabled(true); });
+}
+
+void TForm1::ToolButton5Click() {
+    Guarded([&] { ShowModal(generalOptions_); });
+}
+
+void TForm1::ToolButton6Click() {
+    Guarded([&] { ShowModal(audioOptions_); });
+}
+
+void TForm1::ToolButton7Click() {
+    Guarded([&] { ShowModal(keyOptions_); });
+}
+
+void TForm1::Exit1Click() {
+    Guarded([&] { close(); });
+}
+
+void TForm1::Submitquestionbug1Click() {
+    Guarded([&] { SubmitQuestionBug(); });
+}
+
+void TForm1::LarkspurWebSite1Click() {
+    Guarded([&] { OpenProductWebSite(this); });
+}
+
+void TForm1::KestrelOtherSoftware1Click() {
+    Guarded([&] { OpenOtherSoftwarePage(this); });
+}
+
+void TForm1::About1Click() {
+    Guarded([&] { ShowModal(aboutBox_); });
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (centred_) return;
+    centred_ = true;
+    if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    Guarded([&] { FormClose(); });
+    event->accept();
+}
+
+}  // namespace larkspur
