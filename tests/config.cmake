@@ -1,3 +1,10 @@
 # Tests of config/.
 larkspur_test(config_ini_file_test SOURCES unit/config_ini_file_test.cpp
   LIBS larkspur_config GTest::gtest_main)
+larkspur_test(config_loopback_selection_test SOURCES unit/config_loopback_selection_test.cpp
+  LIBS larkspur_config GTest::gtest_main)
+larkspur_test(config_loopback_pulse_test SOURCES e2e/config_loopback_pulse_test.cpp
+  LIBS larkspur_config FIXTURES pulse TIMEOUT 60)
+# Each test that reads Config.ini beside its executable gets a folder of its own.
+set_target_properties(config_loopback_pulse_test PROPERTIES
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/config_loopback_pulse)

@@ -1,0 +1,62 @@
+#pragma once
+#include "config/option_dialog.h"
+
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QRadioButton;
+
+namespace larkspur {
+
+class Mixer;
+
+// The "Audio Options" dialog: WAV or MP3, and the sample rate, sample size and channels of new
+// recordings, kept in [Audio] of Config.ini. Its controls are the live settings.
+class TAudioOptionForm : public OptionDialog {
+    Q_OBJECT
+public:
+    // setSaveFilterIndex gives the main window's Save dialog its file type on OK (1 "*.wav",
+    // 2 "*.mp3"). The loop-back selection runs on mixer, or on the system's mixer when none.
+    explicit TAudioOptionForm(std::function<void(int)> setSaveFilterIndex, QWidget* parent = nullptr,
+                              Mixer* mixer = nullptr);
+
+    // Creation event: selects the loop-back recording source, then loads [Audio]. The program
+    // entry calls it right after construction, through Guarded().
+    void FormCreate();
+
+    // The current choices, read when a recording starts or stops.
+    bool SaveToMp3() const;
+    // List positions; -1 when a stored number outside the list left none selected.
+    int SampleRateIndex() const;
+    int SampleSizeIndex() const;
+    int TrackIndex() const;
+
+    void Button1Click();  // OK: save, then close
+    void Button2Click();  // Cancel: load, then close
+    void SpeedButton3Click();
+
+    QPushButton* Button1;
+    QGroupBox* GroupBox1;
+    QLabel* Label10;
+    QComboBox* ComboBox1;
+    QLabel* Label11;
+    QComboBox* ComboBox2;
+    QLabel* Label12;
+    QComboBox* ComboBox3;
+    QGroupBox* GroupBox2;
+    QToolButton* SpeedButton3;
+    QPushButton* Button2;
+    QGroupBox* GroupBox3;
+    QRadioButton* RadioButton1;
+    QRadioButton* RadioButton2;
+
+private:
+    void LoadSettings();
+    void SaveSettings();
+
+    std::function<void(int)> setSaveFilterIndex_;
+    Mixer* mixer_;
+};
+
+}  // namespace larkspur
