@@ -1,1 +1,8 @@
 # The recording device (larkspur_audio).
+add_library(larkspur_audio STATIC
+  capture_device.cpp
+  media_player.cpp
+  pulse_capture.cpp
+  wave_file.cpp
+)
+target_link_libraries(larkspur_audio PUBLIC larkspur_platform PRIVATE PkgConfig::PULSE)

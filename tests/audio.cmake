@@ -1,1 +1,14 @@
 # Tests of audio/.
+
+# The capture-layer double, also used by the main window's tests and the device benchmark.
+add_library(larkspur_fake_capture STATIC support/fake_capture.cpp support/fake_capture.h)
+target_link_libraries(larkspur_fake_capture PUBLIC larkspur_audio)
+# Checks of recorded files with sox.
+add_library(larkspur_audio_checks STATIC support/audio_checks.cpp support/audio_checks.h)
+
+larkspur_test(audio_wave_file_test
+  SOURCES unit/audio_wave_file_test.cpp
+  LIBS larkspur_audio larkspur_audio_checks GTest::gtest_main)
+larkspur_test(audio_media_player_test
+  SOURCES unit/audio_media_player_test.cpp
+  LIBS larkspur_fake_capture larkspur_audio_checks GTest::gtest_main)

@@ -49,6 +49,7 @@ private:
     bool open_ = false;
     bool capturing_ = false;
     std::uint64_t frames_ = 0;  // frames captured since the open (the tone's phase)
+    std::uint64_t keptBytes_ = 0;
     std::uint32_t fault_ = 0;
     std::uint16_t nextId_ = 1;
 };

@@ -1,0 +1,519 @@
+#include "audio/pulse_capture.h"
+
+#include "audio/wave_file.h"
+#include "platform/capture_source.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <strings.h>
+
+namespace larkspur {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kConnectTimeout = 5s;   // the server accepting us and the stream
+constexpr auto kCommandTimeout = 2s;   // any other request to the server
+constexpr auto kDrainMargin = 500ms;   // beyond the stream's latency, for the last samples
+constexpr int kFragmentMs = 25;        // small, so that a stop loses nothing buffered
+constexpr auto kResyncThreshold = 40ms;  // a shorter gap in the timeline is left alone
+
+std::atomic<std::uint16_t> lastDeviceId{0};
+
+std::uint16_t NextDeviceId() {
+    std::uint16_t id;
+    do id = ++lastDeviceId;
+    while (id == 0);
+    return id;
+}
+
+class LoopLock {
+public:
+    explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+    ~LoopLock() { pa_threaded_mainloop_unlock(loop_); }
+    LoopLock(const LoopLock&) = delete;
+    LoopLock& operator=(const LoopLock&) = delete;
+
+private:
+    pa_threaded_mainloop* loop_;
+};
+
+}  // namespace
+
+// Everything below runs with the main loop locked: the UI thread takes the lock, the loop's
+// own thread holds it while it runs the callbacks.
+struct PulseCapture::Impl {
+    pa_threaded_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
+    pa_stream* stream = nullptr;
+    bool streamWasReady = false;  // the current stream reached READY at least once
+    bool live = false;            // opened: faults from now on are recording faults
+
+    GrowingWaveFile file;
+    WaveFormat format;
+    CaptureSource source;
+    std::string followedSink;     // the default output whose monitor is recorded
+    std::string followedMonitor;  // its monitor source
+    bool sinkLookupFailed = false;
+    bool reconnectPending = false;  // a killed stream waits for the current default monitor
+
+    bool capturing = false;                // samples arriving now are kept
+    std::optional<std::uint64_t> stopAt;   // a stop keeps the file up to this many bytes
+    bool resyncDue = false;                // timing is fresh: check the timeline once
+    Clock::time_point segmentStart;        // the last Start
+    std::uint64_t segmentStartBytes = 0;   // the file's data size then
+    std::uint64_t syncedBytes = 0;         // the data size the header last told
+
+    std::atomic<std::uint32_t> fault{0};
+    std::atomic<std::uint64_t> keptBytes{0};
+    std::atomic<std::uint32_t> bytesPerSecond{kDefaultWaveFormat.BytesPerSecond()};
+
+    // Waits on the loop until done() holds, the server connection fails or the time is up.
+    bool WaitFor(const std::function<bool()>& done, std::chrono::microseconds timeout) {
+        bool expired = false;
+        struct Alarm {
+            pa_threaded_mainloop* loop;
+            bool* expired;
+        } alarm{loop, &expired};
+        pa_time_event* event = pa_context_rttime_new(
+            context, pa_rtclock_now() + timeout.count(),
+            [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* data) {
+                auto* a = static_cast<Alarm*>(data);
+                *a->expired = true;
+                pa_threaded_mainloop_signal(a->loop, 0);
+            },
+            &alarm);
+        while (!done() && !expired && PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
+            pa_threaded_mainloop_wait(loop);
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
+        api->time_free(event);
+        return done();
+    }
+
+    // Runs a request to the server and waits for its answer. False on timeout or failure.
+    bool Complete(pa_operation* op, std::chrono::microseconds timeout = kCommandTimeout) {
+        if (!op) return false;
+        pa_operation_set_state_callback(op, [](pa_operation*, void* self) { Signal(self); }, this);
+        const bool done = WaitFor(
+            [op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; }, timeout);
+        if (!done) pa_operation_cancel(op);
+        const bool ok = done && pa_operation_get_state(op) == PA_OPERATION_DONE;
+        pa_operation_unref(op);
+        return ok;
+    }
+
+    static void Signal(void* self) {
+        pa_threaded_mainloop_signal(static_cast<Impl*>(self)->loop, 0);
+    }
+
+    void Fail(std::uint32_t code) {
+        std::uint32_t none = 0;
+        fault.compare_exchange_strong(none, code);
+        capturing = false;
+        stopAt.reset();
+        if (file.Begun()) file.SyncHeader();
+        if (stream && pa_stream_get_state(stream) == PA_STREAM_READY)
+            if (pa_operation* op = pa_stream_cork(stream, 1, nullptr, nullptr))
+                pa_operation_unref(op);
+        pa_threaded_mainloop_signal(loop, 0);
+    }
+
+    std::uint32_t Connect() {
+        loop = pa_threaded_mainloop_new();
+        if (!loop) return kCaptureNoServer;
+        pa_threaded_mainloop_set_name(loop, "larkspur-capture");
+        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Larkspur");
+        if (!context) return kCaptureNoServer;
+        pa_context_set_state_callback(context, ContextState, this);
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            return kCaptureNoServer;
+        if (pa_threaded_mainloop_start(loop) < 0) return kCaptureNoServer;
+        LoopLock lock(loop);
+        const bool ready = WaitFor(
+            [this] { return pa_context_get_state(context) == PA_CONTEXT_READY; },
+            kConnectTimeout);
+        if (ready) return kCaptureOk;
+        return PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) ? kCaptureServerTimeout
+                                                                 : kCaptureNoServer;
+    }
+
+    static void ContextState(pa_context* c, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        if (impl->live && !PA_CONTEXT_IS_GOOD(pa_context_get_state(c)))
+            impl->Fail(kCaptureServerLost);
+        Signal(self);
+    }
+
+    // The default output and its monitor; a stream that records the old monitor is moved.
+    void LookUpDefaultOutput() {
+        if (pa_operation* op = pa_context_get_server_info(context, ServerInfo, this))
+            pa_operation_unref(op);
+    }
+
+    static void ServerInfo(pa_context* c, const pa_server_info* info, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        const char* sink = info ? info->default_sink_name : nullptr;
+        pa_operation* op = sink ? pa_context_get_sink_info_by_name(c, sink, SinkInfo, self)
+                                : nullptr;
+        if (op) {
+            pa_operation_unref(op);
+        } else {
+            impl->SinkLookupFailed();
+        }
+    }
+
+    static void SinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        if (eol < 0) impl->SinkLookupFailed();
+        if (!info) return;
+        impl->followedSink = info->name;
+        impl->followedMonitor = info->monitor_source_name;
+        impl->FollowMonitor();
+        Signal(self);
+    }
+
+    void SinkLookupFailed() {
+        sinkLookupFailed = true;
+        if (reconnectPending) Fail(kCaptureSourceGone);
+        pa_threaded_mainloop_signal(loop, 0);
+    }
+
+    void FollowMonitor() {
+        if (!live) return;
+        if (reconnectPending) {
+            reconnectPending = false;
+            if (!CreateStream(followedMonitor.c_str())) Fail(kCaptureSourceGone);
+            return;
+        }
+        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY) return;
+        const char* device = pa_stream_get_device_name(stream);
+        if (device && followedMonitor == device) return;
+        pa_operation* op = pa_context_move_source_output_by_name(
+            context, pa_stream_get_index(stream), followedMonitor.c_str(), nullptr, nullptr);
+        if (op) pa_operation_unref(op);
+    }
+
+    static void ServerEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
+        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER)
+            static_cast<Impl*>(self)->LookUpDefaultOutput();
+    }
+
+    bool CreateStream(const char* device) {
+        DropStream();
+        pa_sample_spec spec{};
+        spec.format = format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+        spec.rate = format.sampleRate;
+        spec.channels = std::uint8_t(format.channels);
+        stream = pa_stream_new(context, "Recording", &spec, nullptr);
+        if (!stream) return false;
+        streamWasReady = false;
+        pa_stream_set_state_callback(stream, StreamState, this);
+        pa_stream_set_read_callback(stream, StreamRead, this);
+        pa_stream_set_moved_callback(stream, StreamMoved, this);
+        pa_stream_set_suspended_callback(stream, StreamSuspended, this);
+        pa_buffer_attr attr;
+        attr.maxlength = std::uint32_t(-1);
+        attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
+        attr.fragsize = format.BytesPerSecond() * kFragmentMs / 1000 / format.BlockAlign() *
+                        format.BlockAlign();
+        auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
+                                       PA_STREAM_INTERPOLATE_TIMING);
+        if (!capturing) flags = pa_stream_flags_t(flags | PA_STREAM_START_CORKED);
+        return pa_stream_connect_record(stream, device, &attr, flags) == 0;
+    }
+
+    void DropStream() {
+        if (!stream) return;
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_read_callback(stream, nullptr, nullptr);
+        pa_stream_set_moved_callback(stream, nullptr, nullptr);
+        pa_stream_set_suspended_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
+        stream = nullptr;
+    }
+
+    static void StreamState(pa_stream* s, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        const pa_stream_state_t state = pa_stream_get_state(s);
+        if (state == PA_STREAM_READY) {
+            if (impl->streamWasReady) return Signal(self);
+            impl->streamWasReady = true;
+            impl->RequestResync();
+        } else if (state == PA_STREAM_FAILED && impl->live &&
+                   PA_CONTEXT_IS_GOOD(pa_context_get_state(impl->context))) {
+            impl->StreamLost();
+        }
+        Signal(self);
+    }
+
+    // The server killed the stream (its source went away). Recording the default output, the
+    // capture carries on at the new default output's monitor; a chosen source is gone.
+    void StreamLost() {
+        const bool follow = source.kind == CaptureSource::Kind::DefaultOutputMonitor;
+        const bool wasReady = streamWasReady;
+        DropStream();
+        if (!wasReady) return Fail(kCaptureSourceGone);
+        if (follow) {
+            reconnectPending = true;
+            LookUpDefaultOutput();
+        } else if (source.kind == CaptureSource::Kind::ServerDefault) {
+            if (!CreateStream(nullptr)) Fail(kCaptureSourceGone);
+        } else {
+            Fail(kCaptureSourceGone);
+        }
+    }
+
+    static void StreamMoved(pa_stream*, void* self) { static_cast<Impl*>(self)->RequestResync(); }
+
+    static void StreamSuspended(pa_stream* s, void* self) {
+        if (!pa_stream_is_suspended(s)) static_cast<Impl*>(self)->RequestResync();
+    }
+
+    // After a start, a move or a resume the timeline is checked once the timing is fresh.
+    void RequestResync() {
+        if (!stream) return;
+        pa_operation* op = pa_stream_update_timing_info(
+            stream, [](pa_stream*, int ok, void* self) {
+                if (ok) static_cast<Impl*>(self)->resyncDue = true;
+                Signal(self);
+            }, this);
+        if (op) pa_operation_unref(op);
+    }
+
+    // The stream's latency: what was captured but has not been read yet, plus the source's own.
+    std::optional<pa_usec_t> Latency() {
+        pa_usec_t latency = 0;
+        int negative = 0;
+        if (!stream || pa_stream_get_latency(stream, &latency, &negative) < 0) return std::nullopt;
+        return negative ? 0 : latency;
+    }
+
+    std::uint64_t BytesFor(std::chrono::microseconds time) const {
+        const std::uint64_t frames =
+            std::uint64_t(time.count()) * format.sampleRate / 1000000;
+        return frames * format.BlockAlign();
+    }
+
+    // The moments the source delivered nothing (a move, a resume, a late start) are filled with
+    // silence, so that the file's length keeps to the time recorded.
+    void Resync() {
+        resyncDue = false;
+        const auto latency = Latency();
+        if (!latency) return;
+        const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+            Clock::now() - segmentStart);
+        const std::chrono::microseconds due = elapsed - std::chrono::microseconds(*latency);
+        if (due <= kResyncThreshold) return;
+        const std::uint64_t expected = segmentStartBytes + BytesFor(due);
+        const std::uint64_t have = file.DataBytes();
+        if (expected > have + BytesFor(kResyncThreshold)) Keep(nullptr, expected - have);
+    }
+
+    static void StreamRead(pa_stream* s, size_t, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        const void* data;
+        size_t bytes;
+        while (pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
+            if (impl->capturing) {
+                if (impl->resyncDue) impl->Resync();
+                if (impl->capturing) impl->Keep(data, bytes);
+            }
+            pa_stream_drop(s);
+        }
+    }
+
+    // Appends samples (or, without data, a hole of silence) up to a pending stop's mark.
+    void Keep(const void* data, std::uint64_t bytes) {
+        if (stopAt) bytes = std::min(bytes, *stopAt - std::min(*stopAt, file.DataBytes()));
+        const std::uint32_t code = data ? file.Append(data, bytes) : file.AppendSilence(bytes);
+        keptBytes = file.DataBytes();
+        if (code != 0) return Fail(code);
+        if (file.DataBytes() - syncedBytes >= format.BytesPerSecond() / 2) {
+            file.SyncHeader();
+            syncedBytes = file.DataBytes();
+        }
+        if (stopAt && file.DataBytes() >= *stopAt) {
+            capturing = false;
+            pa_threaded_mainloop_signal(loop, 0);
+        }
+    }
+
+    void Release() {
+        if (loop) {
+            {
+                LoopLock lock(loop);
+                live = false;
+                capturing = false;
+                DropStream();
+                if (context) {
+                    pa_context_set_state_callback(context, nullptr, nullptr);
+                    pa_context_set_subscribe_callback(context, nullptr, nullptr);
+                    pa_context_disconnect(context);
+                    pa_context_unref(context);
+                    context = nullptr;
+                }
+            }
+            pa_threaded_mainloop_stop(loop);
+            pa_threaded_mainloop_free(loop);
+            loop = nullptr;
+        }
+        file.Close();
+        stopAt.reset();
+        reconnectPending = false;
+    }
+};
+
+PulseCapture::PulseCapture() : impl_(std::make_unique<Impl>()) {}
+
+PulseCapture::~PulseCapture() { impl_->Release(); }
+
+std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_t& deviceId) {
+    Impl& d = *impl_;
+    d.Release();
+    d.fault = 0;
+    d.keptBytes = 0;
+    WaveFormat format = kDefaultWaveFormat;
+    if (request.element) {
+        if (const std::uint32_t code = ReadWaveFormat(*request.element, format)) return code;
+        if (const std::uint32_t code = d.file.OpenElement(*request.element, format)) return code;
+    } else if (strcasecmp(request.deviceType.c_str(), "WaveAudio") == 0) {
+        if (const std::uint32_t code = d.file.OpenAnonymous(format)) return code;
+    } else {
+        return kCaptureUnknownDeviceType;
+    }
+    d.format = format;
+    d.bytesPerSecond = format.BytesPerSecond();
+    d.source = ChosenCaptureSource();
+    d.syncedBytes = 0;
+
+    if (const std::uint32_t code = d.Connect()) {
+        d.Release();
+        return code;
+    }
+    std::uint32_t code = kCaptureOk;
+    {
+        LoopLock lock(d.loop);
+        const char* device = nullptr;
+        if (d.source.kind == CaptureSource::Kind::Named) {
+            device = d.source.name.c_str();
+        } else if (d.source.kind == CaptureSource::Kind::DefaultOutputMonitor) {
+            d.followedMonitor.clear();
+            d.sinkLookupFailed = false;
+            d.LookUpDefaultOutput();
+            if (!d.WaitFor([&d] { return !d.followedMonitor.empty() || d.sinkLookupFailed; },
+                           kCommandTimeout))
+                code = d.sinkLookupFailed ? kCaptureNoSuchSource : kCaptureServerTimeout;
+            device = d.followedMonitor.c_str();
+        }
+        if (code == kCaptureOk && !d.CreateStream(device)) code = kCaptureStreamRefused;
+        if (code == kCaptureOk) {
+            const bool ready = d.WaitFor(
+                [&d] { return pa_stream_get_state(d.stream) != PA_STREAM_CREATING; },
+                kConnectTimeout);
+            if (!ready) {
+                code = kCaptureServerTimeout;
+            } else if (pa_stream_get_state(d.stream) != PA_STREAM_READY) {
+                code = pa_context_errno(d.context) == PA_ERR_NOENTITY ? kCaptureNoSuchSource
+                                                                      : kCaptureStreamRefused;
+            }
+        }
+        if (code == kCaptureOk && d.source.kind == CaptureSource::Kind::DefaultOutputMonitor) {
+            pa_context_set_subscribe_callback(d.context, Impl::ServerEvent, &d);
+            if (!d.Complete(pa_context_subscribe(d.context, PA_SUBSCRIPTION_MASK_SERVER,
+                                                 nullptr, nullptr)))
+                code = kCaptureServerTimeout;
+        }
+        if (code == kCaptureOk && !PA_CONTEXT_IS_GOOD(pa_context_get_state(d.context)))
+            code = kCaptureServerLost;
+        d.live = code == kCaptureOk;
+    }
+    if (code != kCaptureOk) {
+        d.Release();
+        return code;
+    }
+    deviceId = NextDeviceId();
+    return kCaptureOk;
+}
+
+std::uint32_t PulseCapture::Start() {
+    Impl& d = *impl_;
+    if (!d.loop) return kCaptureNotOpen;
+    LoopLock lock(d.loop);
+    if (d.fault != 0) return d.fault;
+    if (d.capturing) return kCaptureOk;
+    if (!d.file.Begun()) {
+        if (const std::uint32_t code = d.file.Begin()) return code;
+        d.syncedBytes = 0;
+    }
+    d.capturing = true;
+    d.segmentStart = Clock::now();
+    d.segmentStartBytes = d.file.DataBytes();
+    d.resyncDue = false;
+    if (d.stream && pa_stream_get_state(d.stream) == PA_STREAM_READY) {
+        pa_operation* op = pa_stream_cork(
+            d.stream, 0, [](pa_stream*, int, void* self) {
+                static_cast<Impl*>(self)->RequestResync();
+            }, &d);
+        if (!op) return kCaptureServerLost;
+        pa_operation_unref(op);
+    }
+    return kCaptureOk;
+}
+
+std::uint32_t PulseCapture::Stop() {
+    Impl& d = *impl_;
+    if (!d.loop) return kCaptureNotOpen;
+    LoopLock lock(d.loop);
+    if (!d.capturing) return kCaptureOk;
+    // Everything up to this moment is either read already or still on its way: wait for it.
+    auto latency = d.Latency();
+    if (!latency && d.stream &&
+        d.Complete(pa_stream_update_timing_info(d.stream, nullptr, nullptr)))
+        latency = d.Latency();
+    const pa_usec_t pending = latency.value_or(0);
+    d.stopAt = d.file.DataBytes() + d.BytesFor(std::chrono::microseconds(pending));
+    d.WaitFor([&d] { return !d.capturing; },
+              std::chrono::microseconds(pending) + std::chrono::milliseconds(kFragmentMs) +
+                  kDrainMargin);
+    d.capturing = false;
+    d.stopAt.reset();
+    std::uint32_t code = kCaptureOk;
+    if (d.stream && pa_stream_get_state(d.stream) == PA_STREAM_READY) {
+        if (!d.Complete(pa_stream_cork(d.stream, 1, nullptr, nullptr)) ||
+            !d.Complete(pa_stream_flush(d.stream, nullptr, nullptr)))
+            code = PA_CONTEXT_IS_GOOD(pa_context_get_state(d.context)) ? kCaptureServerTimeout
+                                                                       : kCaptureOk;
+    }
+    if (d.file.Begun()) d.file.SyncHeader();
+    d.syncedBytes = d.file.DataBytes();
+    return code;
+}
+
+std::uint32_t PulseCapture::Save(const std::string& path) {
+    Impl& d = *impl_;
+    if (!d.loop) return kCaptureNotOpen;
+    LoopLock lock(d.loop);
+    return d.file.SaveTo(path);
+}
+
+std::uint32_t PulseCapture::Close() {
+    impl_->Release();
+    return kCaptureOk;
+}
+
+std::optional<std::string> PulseCapture::ErrorText(std::uint32_t code) const {
+    return CaptureErrorText(code);
+}
+
+CaptureReport PulseCapture::Report() const {
+    const Impl& d = *impl_;
+    return {d.fault, std::chrono::milliseconds(d.keptBytes * 1000 / d.bytesPerSecond)};
+}
+
+}  // namespace larkspur

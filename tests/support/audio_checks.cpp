@@ -1,0 +1,84 @@
+#include "tests/support/audio_checks.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace larkspur::test {
+
+CommandResult RunCommand(const std::vector<std::string>& argv) {
+    CommandResult result;
+    int out[2];
+    if (pipe(out) != 0) return result;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    char buffer[4096];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.output.append(buffer, n);
+    close(out[0]);
+    int status = 0;
+    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    return result;
+}
+
+SoxInfo ReadSoxInfo(const std::string& path) {
+    SoxInfo info;
+    const auto field = [&](const char* option) {
+        const CommandResult r = RunCommand({"soxi", option, path});
+        info.valid = r.status == 0;
+        return r.output;
+    };
+    info.channels = std::atoi(field("-c").c_str());
+    if (!info.valid) return info;
+    info.rate = std::atoi(field("-r").c_str());
+    info.bits = std::atoi(field("-b").c_str());
+    info.samples = std::atoll(field("-s").c_str());
+    info.encoding = field("-e");
+    while (!info.encoding.empty() && info.encoding.back() == '\n') info.encoding.pop_back();
+    return info;
+}
+
+SoxStat ReadSoxStat(const std::string& path, double start, double length) {
+    SoxStat stat;
+    const CommandResult r = RunCommand({"sox", path, "-n", "remix", "1", "trim",
+                                        std::to_string(start), std::to_string(length), "stat"});
+    if (r.status != 0) return stat;
+    std::istringstream lines(r.output);
+    std::string line;
+    int found = 0;
+    while (std::getline(lines, line)) {
+        const auto colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        const std::string name = line.substr(0, colon);
+        const double value = std::atof(line.c_str() + colon + 1);
+        if (name.starts_with("RMS") && name.find("amplitude") != std::string::npos) {
+            stat.rms = value;
+            ++found;
+        } else if (name.starts_with("Maximum amplitude")) {
+            stat.maximum = value;
+            ++found;
+        } else if (name.starts_with("Rough")) {
+            stat.frequency = value;
+            ++found;
+        }
+    }
+    stat.valid = found == 3;
+    return stat;
+}
+
+}  // namespace larkspur::test

@@ -1,0 +1,281 @@
+// Reading a template's format and the wave file that grows during a recording.
+#include "audio/capture_device.h"
+#include "audio/wave_file.h"
+#include "tests/support/audio_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace larkspur {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class WaveFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = std::filesystem::temp_directory_path() /
+              ("larkspur-wave-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+
+    static void Write(const std::string& path, const Bytes& bytes) {
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    static Bytes Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+    static Bytes Template(const WaveFormat& format) {
+        const auto h = WaveHeader(format, 0);
+        return Bytes(h.begin(), h.end());
+    }
+    static std::uint32_t Get32(const Bytes& b, std::size_t at) {
+        return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t(b[at + 3]) << 24);
+    }
+    // Builds a RIFF file from chunks given as id and body.
+    static Bytes Riff(const std::vector<std::pair<std::string, Bytes>>& chunks) {
+        Bytes out = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
+        for (const auto& [id, body] : chunks) {
+            out.insert(out.end(), id.begin(), id.end());
+            const auto n = std::uint32_t(body.size());
+            for (int i = 0; i < 4; ++i) out.push_back((n >> (8 * i)) & 0xFF);
+            out.insert(out.end(), body.begin(), body.end());
+            if (n & 1) out.push_back(0);
+        }
+        const auto size = std::uint32_t(out.size() - 8);
+        for (int i = 0; i < 4; ++i) out[4 + i] = (size >> (8 * i)) & 0xFF;
+        return out;
+    }
+    static Bytes FmtBody(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
+                         std::uint16_t bits, std::size_t size = 16) {
+        const auto t = Template({channels, rate, bits});
+        Bytes body(t.begin() + 20, t.begin() + 36);
+        body[0] = tag & 0xFF;
+        body[1] = tag >> 8;
+        body.resize(size, 0);
+        return body;
+    }
+
+    std::filesystem::path dir;
+};
+
+TEST_F(WaveFileTest, TemplateHeaderIsTheFortyFourByteLayout) {
+    const Bytes h = Template({2, 44100, 16});
+    const Bytes expected = {'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E',
+                            'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0,
+                            0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0,
+                            'd', 'a', 't', 'a', 0, 0, 0, 0};
+    EXPECT_EQ(h, expected);
+}
+
+TEST_F(WaveFileTest, ReadsEveryRecordableFormat) {
+    for (std::uint32_t rate : {44100u, 32000u, 24000u, 22050u, 16000u, 48000u})
+        for (std::uint16_t channels : {1, 2})
+            for (std::uint16_t bits : {8, 16}) {
+                const WaveFormat format{channels, rate, bits};
+                Write(Path("t.wav"), Template(format));
+                WaveFormat read;
+                ASSERT_EQ(ReadWaveFormat(Path("t.wav"), read), 0u) << rate << channels << bits;
+                EXPECT_EQ(read, format);
+            }
+}
+
+TEST_F(WaveFileTest, FindsTheFormatChunkBehindOtherChunks) {
+    // An odd-sized chunk with its pad byte, then an 18-byte format chunk.
+    Write(Path("t.wav"), Riff({{"LIST", Bytes(5, 'x')}, {"fmt ", FmtBody(1, 1, 22050, 8, 18)},
+                               {"data", Bytes(4, 0x80)}}));
+    WaveFormat read;
+    ASSERT_EQ(ReadWaveFormat(Path("t.wav"), read), 0u);
+    EXPECT_EQ(read, (WaveFormat{1, 22050, 8}));
+}
+
+TEST_F(WaveFileTest, RefusesFilesItCannotRecordInto) {
+    WaveFormat read;
+    EXPECT_EQ(ReadWaveFormat(Path("missing.wav"), read), kCaptureCannotReadFile);
+    EXPECT_EQ(ReadWaveFormat("", read), kCaptureCannotReadFile);
+    EXPECT_EQ(ReadWaveFormat(dir.string(), read), kCaptureCannotReadFile);
+
+    const std::vector<Bytes> notWave = {
+        {},
+        {'R', 'I', 'F', 'F', 4, 0, 0, 0},
+        Riff({{"data", Bytes(4)}, {"fmt ", FmtBody(1, 2, 44100, 16)}}),  // samples before format
+        Riff({{"LIST", Bytes(6)}}),                                       // no format at all
+        Riff({{"fmt ", FmtBody(1, 2, 44100, 16, 14)}}),                   // format cut short
+    };
+    for (std::size_t i = 0; i < notWave.size(); ++i) {
+        Write(Path("t.wav"), notWave[i]);
+        EXPECT_EQ(ReadWaveFormat(Path("t.wav"), read), kCaptureNotWaveFile) << i;
+    }
+    Bytes rifx = Template({2, 44100, 16});
+    rifx[3] = 'X';
+    Write(Path("t.wav"), rifx);
+    EXPECT_EQ(ReadWaveFormat(Path("t.wav"), read), kCaptureNotWaveFile);
+
+    const std::vector<Bytes> unsupported = {
+        Riff({{"fmt ", FmtBody(3, 2, 44100, 16)}}),   // floating point
+        Riff({{"fmt ", FmtBody(1, 3, 44100, 16)}}),   // three channels
+        Riff({{"fmt ", FmtBody(1, 2, 44100, 24)}}),   // 24 bits
+        Riff({{"fmt ", FmtBody(1, 1, 11025, 8)}}),    // a rate the recorder does not offer
+        Riff({{"fmt ", FmtBody(1, 1, 8000, 16)}}),
+    };
+    for (std::size_t i = 0; i < unsupported.size(); ++i) {
+        Write(Path("t.wav"), unsupported[i]);
+        EXPECT_EQ(ReadWaveFormat(Path("t.wav"), read), kCaptureUnsupportedFormat) << i;
+    }
+}
+
+TEST_F(WaveFileTest, GrowingFileIsValidAfterEverySync) {
+    const WaveFormat format{2, 44100, 16};
+    // The element holds more than a template: it is left alone until the recording begins.
+    Bytes element = Template(format);
+    element.resize(1000, 7);
+    Write(Path("e.wav"), element);
+    GrowingWaveFile file;
+    ASSERT_EQ(file.OpenElement(Path("e.wav"), format), 0u);
+    EXPECT_EQ(Read(Path("e.wav")), element);
+    ASSERT_EQ(file.Begin(), 0u);
+    EXPECT_EQ(Read(Path("e.wav")), Template(format));
+
+    const Bytes second(44100 * 4, 0x11);
+    for (int i = 1; i <= 3; ++i) {
+        ASSERT_EQ(file.Append(second.data(), second.size()), 0u);
+        ASSERT_EQ(file.SyncHeader(), 0u);
+        const auto info = test::ReadSoxInfo(Path("e.wav"));
+        ASSERT_TRUE(info.valid);
+        EXPECT_EQ(info.samples, 44100 * i);
+        EXPECT_EQ(info.channels, 2);
+    }
+    ASSERT_EQ(file.AppendSilence(400), 0u);
+    const std::uint32_t total = 3 * 44100 * 4 + 400;
+    EXPECT_EQ(file.DataBytes(), total);
+    file.Close();  // brings the header up to date
+    const Bytes closed = Read(Path("e.wav"));
+    ASSERT_EQ(closed.size(), 44 + total);
+    EXPECT_EQ(Get32(closed, 40), total);
+    EXPECT_EQ(Get32(closed, 4), 36 + total);
+    EXPECT_TRUE(std::all_of(closed.end() - 400, closed.end(), [](auto b) { return b == 0; }));
+}
+
+TEST_F(WaveFileTest, SaveInPlaceFinalisesAndACopyMatchesIt) {
+    const WaveFormat format{1, 16000, 8};
+    Write(Path("e.wav"), Template(format));
+    GrowingWaveFile file;
+    ASSERT_EQ(file.OpenElement(Path("e.wav"), format), 0u);
+    ASSERT_EQ(file.Begin(), 0u);
+    const Bytes samples(16001, 0x90);  // odd: the data chunk gets its pad byte
+    ASSERT_EQ(file.Append(samples.data(), samples.size()), 0u);
+    ASSERT_EQ(file.SaveTo(Path("e.wav")), 0u);
+    Bytes saved = Read(Path("e.wav"));
+    ASSERT_EQ(saved.size(), 44u + 16001 + 1);
+    EXPECT_EQ(Get32(saved, 40), 16001u);
+    EXPECT_EQ(Get32(saved, 4), 36u + 16002);
+    EXPECT_EQ(saved.back(), 0);
+    EXPECT_EQ(test::ReadSoxInfo(Path("e.wav")).samples, 16001);
+
+    ASSERT_EQ(file.SaveTo(Path("copy.wav")), 0u);
+    EXPECT_EQ(Read(Path("copy.wav")), saved);
+
+    // A save is no end: samples appended later overwrite the pad and the next save has them.
+    ASSERT_EQ(file.Append(samples.data(), 1), 0u);
+    ASSERT_EQ(file.SaveTo(Path("e.wav")), 0u);
+    saved = Read(Path("e.wav"));
+    ASSERT_EQ(saved.size(), 44u + 16002);
+    EXPECT_EQ(saved.back(), 0x90);
+}
+
+TEST_F(WaveFileTest, SaveBeforeAnyRecordingWritesAnEmptyRecording) {
+    Bytes element = Template({2, 48000, 16});
+    element.resize(500, 1);
+    Write(Path("e.wav"), element);
+    GrowingWaveFile file;
+    ASSERT_EQ(file.OpenElement(Path("e.wav"), {2, 48000, 16}), 0u);
+    ASSERT_EQ(file.SaveTo(Path("e.wav")), 0u);
+    EXPECT_EQ(Read(Path("e.wav")), Template({2, 48000, 16}));
+}
+
+TEST_F(WaveFileTest, SaveToAPlaceThatCannotBeWrittenFails) {
+    Write(Path("e.wav"), Template({2, 44100, 16}));
+    Write(Path("plain"), {1});
+    std::filesystem::create_directory(Path("folder"));
+    GrowingWaveFile file;
+    ASSERT_EQ(file.OpenElement(Path("e.wav"), {2, 44100, 16}), 0u);
+    EXPECT_EQ(file.SaveTo(Path("plain") + "/x.wav"), kCaptureCannotSave);
+    EXPECT_EQ(file.SaveTo(Path("folder")), kCaptureCannotSave);
+}
+
+TEST_F(WaveFileTest, ElementThatCannotBeWrittenIsRefused) {
+    GrowingWaveFile file;
+    EXPECT_EQ(file.OpenElement(dir.string(), {2, 44100, 16}), kCaptureCannotWriteFile);
+    EXPECT_EQ(file.OpenElement(Path("missing.wav"), {2, 44100, 16}), kCaptureCannotWriteFile);
+}
+
+TEST_F(WaveFileTest, FullDiskKeepsAValidFileOfWholeFrames) {
+    // A file size limit fails writes the way a full disk does.
+    const auto old = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const WaveFormat format{2, 44100, 16};
+    Write(Path("e.wav"), Template(format));
+    GrowingWaveFile file;
+    ASSERT_EQ(file.OpenElement(Path("e.wav"), format), 0u);
+    ASSERT_EQ(file.Begin(), 0u);
+    rlimit limit = saved;
+    limit.rlim_cur = 10001;  // not on a frame boundary
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const Bytes chunk(4096, 0x22);
+    std::uint32_t code = 0;
+    for (int i = 0; i < 10 && code == 0; ++i) code = file.Append(chunk.data(), chunk.size());
+    const std::uint32_t again = file.Append(chunk.data(), chunk.size());
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    std::signal(SIGXFSZ, old);
+
+    EXPECT_EQ(code, kCaptureDiskFull);
+    EXPECT_EQ(again, kCaptureDiskFull);
+    EXPECT_EQ(file.WriteError(), kCaptureDiskFull);
+    EXPECT_EQ(file.DataBytes(), (10001u - 44) / 4 * 4);
+    const Bytes kept = Read(Path("e.wav"));
+    EXPECT_EQ(kept.size(), 44 + file.DataBytes());
+    EXPECT_EQ(Get32(kept, 40), file.DataBytes());
+    const auto info = test::ReadSoxInfo(Path("e.wav"));
+    EXPECT_TRUE(info.valid);
+    EXPECT_EQ(info.samples, (10001 - 44) / 4);
+}
+
+TEST_F(WaveFileTest, AnonymousFileLeavesNothingBehindButCanBeSaved) {
+    const auto tmp = dir / "tmp";
+    std::filesystem::create_directory(tmp);
+    const auto countEntries = [&] {
+        return std::distance(std::filesystem::directory_iterator(tmp), {});
+    };
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+    GrowingWaveFile file;
+    const std::uint32_t opened = file.OpenAnonymous(kDefaultWaveFormat);
+    ::unsetenv("TMPDIR");
+    ASSERT_EQ(opened, 0u);
+    ASSERT_EQ(file.Begin(), 0u);
+    const Bytes samples(11025, 0x80);
+    ASSERT_EQ(file.Append(samples.data(), samples.size()), 0u);
+    EXPECT_EQ(countEntries(), 0);
+    ASSERT_EQ(file.SaveTo(Path("out.wav")), 0u);
+    const auto info = test::ReadSoxInfo(Path("out.wav"));
+    EXPECT_EQ(info.samples, 11025);
+    EXPECT_EQ(info.rate, 11025);
+    EXPECT_EQ(info.bits, 8);
+    EXPECT_EQ(info.channels, 1);
+}
+
+}  // namespace
+}  // namespace larkspur
