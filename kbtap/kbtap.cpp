@@ -1,0 +1,215 @@
+// The system-wide keyboard watch. The X RECORD extension copies every key event of the server to
+// us without grabbing anything, so the focused program still gets its keys. One connection
+// ("data") sits inside XRecordEnableContext on the watch thread; the other ("control") creates and
+// disables the context, looks up key symbols and sends the reports. Keys are forwarded, never kept.
+#include "kbtap/kbtap.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xproto.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/record.h>
+#include <X11/keysym.h>
+
+#include <atomic>
+#include <bitset>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "kbtap/keys.h"
+
+#define KBTAP_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+struct Watch {
+    Display* control = nullptr;
+    Display* data = nullptr;
+    XRecordContext context = 0;
+    Window target = 0;
+    Atom message_type = None;
+    std::mutex control_lock;   // the control connection is used from both threads
+    std::bitset<256> held;     // keys down, to drop the server's auto-repeat; watch thread only
+    std::promise<void> started;  // set once the server records for us, or the watch failed
+    bool signalled = false;      // watch thread only
+    std::thread thread;
+};
+
+std::mutex api_lock;  // SetHook and RemoveHook may come from any thread
+Watch* current = nullptr;
+
+// X errors on our connections (a report sent to a window that is gone) are ignored; others go to
+// whoever handled them before us. The default handler would end the process.
+std::atomic<Display*> our_control{nullptr};
+std::atomic<Display*> our_data{nullptr};
+XErrorHandler previous_handler = nullptr;
+
+int OnXError(Display* display, XErrorEvent* error) {
+    if (display == our_control.load() || display == our_data.load()) return 0;
+    return previous_handler ? previous_handler(display, error) : 0;
+}
+
+// A lost server connection must not end the process either: the display is marked dead, the
+// watch returns from XRecordEnableContext and the thread ends.
+void OnIOErrorExit(Display*, void*) {}
+
+Display* OpenDisplay() {
+    Display* display = XOpenDisplay(nullptr);
+    if (display) XSetIOErrorExitHandler(display, OnIOErrorExit, nullptr);
+    return display;
+}
+
+uint8_t ModifiersOf(unsigned state) {
+    uint8_t mods = 0;
+    if (state & ControlMask) mods |= KBTAP_CTRL;
+    if (state & Mod1Mask) mods |= KBTAP_ALT;
+    if (state & ShiftMask) mods |= KBTAP_SHIFT;
+    return mods;
+}
+
+KeySym KeysymOf(Display* display, unsigned keycode, unsigned state) {
+    // The unshifted symbol names the key (Shift+1 is the 1 key); keypad keys follow Num Lock.
+    KeySym sym = XkbKeycodeToKeysym(display, static_cast<KeyCode>(keycode), 0, 0);
+    if (IsKeypadKey(sym) && (state & Mod2Mask)) {
+        const KeySym numeric = XkbKeycodeToKeysym(display, static_cast<KeyCode>(keycode), 0, 1);
+        if (numeric != NoSymbol) sym = numeric;
+    }
+    return sym;
+}
+
+void Report(Watch& watch, bool press, unsigned keycode, unsigned state) {
+    std::lock_guard lock(watch.control_lock);
+    // Keep the key symbols current when the keyboard mapping changes.
+    while (XPending(watch.control)) {
+        XEvent event;
+        XNextEvent(watch.control, &event);
+        if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
+    }
+    const uint8_t vk = kbtap::VirtualKeyFromKeysym(KeysymOf(watch.control, keycode, state));
+    if (vk == 0) return;
+    const uint16_t scan = kbtap::ScanCodeFromKeycode(keycode);
+    const uint8_t mods = ModifiersOf(state);
+    uint32_t flags = 1u | (uint32_t{scan & 0xFFu} << 16);
+    if (scan & 0x100) flags |= 1u << 24;
+    if (mods & KBTAP_ALT) flags |= 1u << 29;
+    if (!press) flags |= (1u << 30) | (1u << 31);
+
+    XEvent message{};
+    message.xclient.type = ClientMessage;
+    message.xclient.window = watch.target;
+    message.xclient.message_type = watch.message_type;
+    message.xclient.format = 32;
+    message.xclient.data.l[0] = KBTAP_WM_HOOKKEY;
+    message.xclient.data.l[1] = vk;
+    message.xclient.data.l[2] = static_cast<long>(flags);
+    message.xclient.data.l[3] = mods;
+    XSendEvent(watch.control, watch.target, False, NoEventMask, &message);
+    XFlush(watch.control);
+}
+
+void OnRecord(XPointer closure, XRecordInterceptData* record) {
+    Watch& watch = *reinterpret_cast<Watch*>(closure);
+    if (record->category == XRecordStartOfData && !watch.signalled) {
+        watch.signalled = true;
+        watch.started.set_value();
+    }
+    if (record->category == XRecordFromServer && record->data_len * 4 >= sizeof(xEvent)) {
+        const auto* event = reinterpret_cast<const xEvent*>(record->data);
+        const int type = event->u.u.type & 0x7F;
+        const unsigned keycode = event->u.u.detail;
+        const unsigned state = event->u.keyButtonPointer.state;
+        if (type == KeyPress && !watch.held.test(keycode)) {
+            watch.held.set(keycode);
+            Report(watch, true, keycode, state);
+        } else if (type == KeyRelease && watch.held.test(keycode)) {
+            watch.held.reset(keycode);
+            Report(watch, false, keycode, state);
+        }
+    }
+    XRecordFreeData(record);
+}
+
+void CloseWatch(Watch* watch) {
+    if (watch->context) XRecordFreeContext(watch->control, watch->context);
+    if (watch->data) XCloseDisplay(watch->data);
+    if (watch->control) XCloseDisplay(watch->control);
+    our_control = nullptr;
+    our_data = nullptr;
+    // Hand error handling back, unless someone installed a handler after us.
+    const XErrorHandler now = XSetErrorHandler(previous_handler);
+    if (now != OnXError) XSetErrorHandler(now);
+    previous_handler = nullptr;
+    delete watch;
+}
+
+void StopLocked() {
+    Watch* watch = current;
+    if (!watch) return;
+    current = nullptr;
+    {
+        std::lock_guard lock(watch->control_lock);
+        XRecordDisableContext(watch->control, watch->context);
+        XFlush(watch->control);
+    }
+    watch->thread.join();
+    CloseWatch(watch);
+}
+
+Watch* StartWatch(Window target) {
+    XInitThreads();
+    auto* watch = new Watch;
+    watch->target = target;
+    previous_handler = XSetErrorHandler(OnXError);
+    watch->control = OpenDisplay();
+    our_control = watch->control;
+    if (watch->control) watch->data = OpenDisplay();
+    our_data = watch->data;
+    int major = 0, minor = 0;
+    if (!watch->data || !XRecordQueryVersion(watch->control, &major, &minor)) {
+        CloseWatch(watch);
+        return nullptr;
+    }
+    watch->message_type = XInternAtom(watch->control, KBTAP_MESSAGE_ATOM, False);
+    XRecordRange* range = XRecordAllocRange();
+    if (range) {
+        range->device_events.first = KeyPress;
+        range->device_events.last = KeyRelease;
+        XRecordClientSpec clients = XRecordAllClients;
+        watch->context = XRecordCreateContext(watch->control, 0, &clients, 1, &range, 1);
+        XFree(range);
+    }
+    if (!watch->context) {
+        CloseWatch(watch);
+        return nullptr;
+    }
+    // The data connection must see the context before it can enable it.
+    XSync(watch->control, False);
+    // SetHook returns once keys are being watched, so none typed after it is missed.
+    std::future<void> started = watch->started.get_future();
+    watch->thread = std::thread([watch] {
+        XRecordEnableContext(watch->data, watch->context, OnRecord, reinterpret_cast<XPointer>(watch));
+        if (!watch->signalled) watch->started.set_value();
+    });
+    started.wait();
+    return watch;
+}
+
+}  // namespace
+
+KBTAP_EXPORT void SetHook(unsigned long window, int32_t) {
+    std::lock_guard lock(api_lock);
+    StopLocked();
+    current = StartWatch(window);
+}
+
+KBTAP_EXPORT void SetList(const uint8_t*, const uint8_t*, int32_t) {}
+
+KBTAP_EXPORT void RemoveHook(void) {
+    std::lock_guard lock(api_lock);
+    StopLocked();
+}
+
+// A program that unloads the library or exits without RemoveHook must not leave the watch thread
+// running in unmapped code.
+__attribute__((destructor)) static void StopOnUnload() { RemoveHook(); }

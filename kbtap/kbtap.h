@@ -1,0 +1,48 @@
+/* The keyboard-hook library's C interface: libkbtap.so watches the X server's keyboard for every
+ * program and reports each key press and release to one window. Nothing else is shared between
+ * the library and the program that loads it. */
+#ifndef KBTAP_H
+#define KBTAP_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The message number of a key report (WM_USER + 100). */
+#define KBTAP_WM_HOOKKEY 1124
+
+/* A report arrives as an X ClientMessage of format 32 whose type is the atom of this name, sent to
+ * the window given to SetHook. Its data.l[] holds, in this order:
+ *   KBTAP_WM_HOOKKEY;
+ *   wParam: the virtual-key code (Windows numbering, 1..254);
+ *   lParam: the key-message flags: repeat count 1 in bits 0-15, the scan code in bits 16-23,
+ *           bit 24 for an extended key, bit 29 while Alt is held, bits 30 and 31 set on release;
+ *   the modifiers held when the key event happened: KBTAP_CTRL + KBTAP_ALT + KBTAP_SHIFT. */
+#define KBTAP_MESSAGE_ATOM "_KBTAP_HOOKKEY"
+#define KBTAP_CTRL 1
+#define KBTAP_ALT 2
+#define KBTAP_SHIFT 4
+
+/* Starts the watch and reports to the X window `window` (the program passes 1 as `mode`, the only
+ * mode there is). A second call moves the reports to the new window. Without an X display it does
+ * nothing. */
+void SetHook(unsigned long window, int32_t mode);
+
+/* Hands over the program's hotkey table. Every key is reported and the program matches the
+ * combinations itself, against its table as it is at that moment, so the library keeps no copy. */
+void SetList(const uint8_t* keys, const uint8_t* modifiers, int32_t count);
+
+/* Stops the watch: returns when its thread has ended and its X connections are closed. */
+void RemoveHook(void);
+
+typedef void (*KbtapSetHook)(unsigned long window, int32_t mode);
+typedef void (*KbtapSetList)(const uint8_t* keys, const uint8_t* modifiers, int32_t count);
+typedef void (*KbtapRemoveHook)(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KBTAP_H */

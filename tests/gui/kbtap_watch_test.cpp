@@ -1,0 +1,252 @@
+// The keyboard watch on a real X server: keys typed into another program reach our window as
+// WM_HOOKKEY reports while that program still gets them.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QWidget>
+#include <X11/Xlib.h>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hotkeys/hook_message.h"
+#include "kbtap/kbtap.h"
+
+namespace larkspur {
+namespace {
+
+constexpr uint32_t kRelease = 0xC0000000u;  // bits 30 and 31
+
+struct Library {
+    void* handle = nullptr;
+    KbtapSetHook SetHook = nullptr;
+    KbtapRemoveHook RemoveHook = nullptr;
+
+    Library() {
+        const std::string path = std::string(std::getenv("LARKSPUR_OUT_DIR")) + "/libkbtap.so";
+        handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle) return;
+        SetHook = reinterpret_cast<KbtapSetHook>(dlsym(handle, "SetHook"));
+        RemoveHook = reinterpret_cast<KbtapRemoveHook>(dlsym(handle, "RemoveHook"));
+    }
+    ~Library() {
+        if (handle) dlclose(handle);
+    }
+};
+
+int CountEntries(const char* dir) { return static_cast<int>(QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size()); }
+
+bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+void Pump(int ms) {
+    WaitFor([] { return false; }, ms);
+}
+
+void Xdotool(const QStringList& args) { ASSERT_EQ(QProcess::execute("xdotool", args), 0) << args.join(' ').toStdString(); }
+
+// xev in its own window, given the X input focus: the program the user is typing into.
+class OtherClient {
+public:
+    OtherClient() {
+        xev_.start("stdbuf", {"-oL", "xev", "-event", "keyboard"});
+        // xev names its window first: "Outer window is 0x200001, ..."
+        WaitFor([&] {
+            output_ += QString::fromLatin1(xev_.readAllStandardOutput());
+            return output_.contains(',');
+        });
+        const QString window = output_.section(' ', 3, 3).remove(',');
+        Xdotool({"windowfocus", "--sync", window});
+    }
+    ~OtherClient() {
+        xev_.kill();
+        xev_.waitForFinished();
+    }
+    // Key presses the program received for a key symbol name ("F12").
+    int PressesOf(const QString& keysym) {
+        output_ += QString::fromLatin1(xev_.readAllStandardOutput());
+        int count = 0;
+        for (const QString& event : output_.split("\n\n"))
+            if (event.startsWith("KeyPress") && event.contains(", " + keysym + ")")) ++count;
+        return count;
+    }
+
+private:
+    QProcess xev_;
+    QString output_;
+};
+
+class KbtapWatch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(lib_->handle) << dlerror();
+        ASSERT_TRUE(lib_->SetHook && lib_->RemoveHook);
+        window_.winId();  // the reports go to a window that is never shown
+        filter_ = std::make_unique<HookMessageFilter>(
+            window_.winId(), [this](const THookKeyMessage& m) { reports_.push_back(m); });
+    }
+    void TearDown() override {
+        if (lib_) lib_->RemoveHook();
+    }
+
+    std::vector<THookKeyMessage> ReportsOf(uint32_t vk) const {
+        std::vector<THookKeyMessage> found;
+        for (const auto& m : reports_)
+            if (m.WParam == vk) found.push_back(m);
+        return found;
+    }
+    bool Has(uint32_t vk, uint32_t flags, uint8_t mods) const {
+        for (const auto& m : reports_)
+            if (m.WParam == vk && m.LParam == flags && m.Modifiers == mods) return true;
+        return false;
+    }
+
+    bool HasRelease(uint32_t vk, uint32_t flags) const {
+        for (const auto& m : reports_)
+            if (m.WParam == vk && m.LParam == flags) return true;
+        return false;
+    }
+
+    std::optional<Library> lib_{std::in_place};
+    QWidget window_;
+    std::unique_ptr<HookMessageFilter> filter_;
+    std::vector<THookKeyMessage> reports_;
+};
+
+TEST_F(KbtapWatch, KeysTypedIntoAnotherProgramReachTheWindowAndThatProgram) {
+    OtherClient other;
+    lib_->SetHook(window_.winId(), 1);
+
+    Xdotool({"key", "F12"});
+    ASSERT_TRUE(WaitFor([&] { return ReportsOf(0x7B).size() == 2; }));
+    EXPECT_EQ(ReportsOf(0x7B)[0].LParam, 0x00580001u);  // scan code 0x58, one stroke
+    EXPECT_EQ(ReportsOf(0x7B)[0].Modifiers, 0);
+    EXPECT_EQ(ReportsOf(0x7B)[1].LParam, 0x00580001u | kRelease);
+
+    Xdotool({"key", "ctrl+r"});
+    ASSERT_TRUE(WaitFor([&] { return ReportsOf(0x52).size() == 2 && ReportsOf(0x11).size() == 2; }));
+    EXPECT_TRUE(Has(0x11, 0x001D0001u, 0));             // Ctrl down, nothing held before it
+    EXPECT_TRUE(Has(0x52, 0x00130001u, 1));             // R with Ctrl
+    EXPECT_TRUE(HasRelease(0x52, 0x00130001u | kRelease));  // xdotool lets Ctrl go first
+
+    Xdotool({"key", "shift+F11"});
+    ASSERT_TRUE(WaitFor([&] { return ReportsOf(0x7A).size() == 2 && ReportsOf(0x10).size() == 2; }));
+    EXPECT_TRUE(Has(0x10, 0x002A0001u, 0));
+    EXPECT_TRUE(Has(0x7A, 0x00570001u, 4));
+    EXPECT_TRUE(HasRelease(0x7A, 0x00570001u | kRelease));
+
+    Xdotool({"key", "alt+Up"});
+    ASSERT_TRUE(WaitFor([&] { return ReportsOf(0x26).size() == 2; }));
+    EXPECT_TRUE(Has(0x26, 0x21480001u, 2));  // extended key, Alt context bit
+
+    EXPECT_TRUE(WaitFor([&] { return other.PressesOf("F12") == 1 && other.PressesOf("r") == 1 &&
+                                     other.PressesOf("F11") == 1; }));
+}
+
+TEST_F(KbtapWatch, AKeyHeldDownReportsOnePress) {
+    OtherClient other;
+    lib_->SetHook(window_.winId(), 1);
+    Xdotool({"keydown", "F12"});
+    Pump(1200);
+    Xdotool({"keyup", "F12"});
+    ASSERT_TRUE(WaitFor([&] { return ReportsOf(0x7B).size() >= 2; }));
+    Pump(200);
+    const auto f12 = ReportsOf(0x7B);
+    ASSERT_EQ(f12.size(), 2u);
+    EXPECT_EQ(f12[0].LParam & kRelease, 0u);
+    EXPECT_EQ(f12[1].LParam & kRelease, kRelease);
+    // The server did repeat the key: the other program saw it several times.
+    EXPECT_GT(other.PressesOf("F12"), 1);
+}
+
+TEST_F(KbtapWatch, RemoveHookStopsTheReports) {
+    lib_->SetHook(window_.winId(), 1);
+    Xdotool({"key", "F12"});
+    ASSERT_TRUE(WaitFor([&] { return ReportsOf(0x7B).size() == 2; }));
+    lib_->RemoveHook();
+    Xdotool({"key", "F12"});
+    Pump(500);
+    EXPECT_EQ(ReportsOf(0x7B).size(), 2u);
+}
+
+TEST_F(KbtapWatch, AnXErrorDoesNotEndTheProcess) {
+    // Xlib's own handler, which ends the process on any error (Qt puts a lenient one in place).
+    const XErrorHandler qt = XSetErrorHandler(nullptr);
+    // Reports sent to a window that does not exist make the server answer with errors.
+    lib_->SetHook(0x3FFFFF, 1);
+    Xdotool({"key", "F12", "F11"});
+    Pump(300);
+    lib_->SetHook(window_.winId(), 1);
+    Xdotool({"key", "F12"});
+    EXPECT_TRUE(WaitFor([&] { return ReportsOf(0x7B).size() == 2; }));
+    lib_->RemoveHook();
+    XSetErrorHandler(qt);
+}
+
+bool LibraryMapped() {
+    QFile maps("/proc/self/maps");
+    maps.open(QIODevice::ReadOnly);
+    return maps.readAll().contains("libkbtap.so");
+}
+
+TEST_F(KbtapWatch, RepeatedLoadHookRemoveLeavesNoThreadOrConnection) {
+    lib_.reset();
+    ASSERT_FALSE(LibraryMapped());
+    const int threads = CountEntries("/proc/self/task");
+    const int files = CountEntries("/proc/self/fd");
+    {
+        Library lib;
+        lib.SetHook(window_.winId(), 1);
+        // While hooked: one watch thread and two connections more, so the counts see them.
+        EXPECT_EQ(CountEntries("/proc/self/task"), threads + 1);
+        EXPECT_EQ(CountEntries("/proc/self/fd"), files + 2);
+        lib.RemoveHook();
+    }
+    for (int i = 0; i < 100; ++i) {
+        Library lib;
+        ASSERT_TRUE(lib.handle);
+        lib.SetHook(window_.winId(), 1);
+        lib.RemoveHook();
+    }
+    EXPECT_FALSE(LibraryMapped());  // really unloaded each time
+    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+    EXPECT_EQ(CountEntries("/proc/self/fd"), files);
+    // An unload without RemoveHook stops the watch as well.
+    {
+        Library lib;
+        lib.SetHook(window_.winId(), 1);
+        EXPECT_EQ(CountEntries("/proc/self/task"), threads + 1);
+    }
+    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+    EXPECT_EQ(CountEntries("/proc/self/fd"), files);
+}
+
+TEST_F(KbtapWatch, WithoutADisplaySetHookDoesNothing) {
+    const std::string display = std::getenv("DISPLAY");
+    const int threads = CountEntries("/proc/self/task");
+    unsetenv("DISPLAY");
+    lib_->SetHook(window_.winId(), 1);
+    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+    lib_->RemoveHook();
+    setenv("DISPLAY", display.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace larkspur
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
