@@ -1,8 +1,14 @@
 #include "app/main_form.h"
 
+#include "app/finishing.h"
+#include "app/output_name.h"
+#include "app/recording_control.h"
+#include "audio/media_player.h"
+#include "audio/wav2mp3.h"
 #include "help/help_commands.h"
 #include "platform/artwork.h"
 #include "platform/error_box.h"
+#include "platform/exe_dir.h"
 #include "platform/message_box.h"
 
 #include <QAction>
@@ -10,7 +16,9 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QFrame>
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -73,7 +81,9 @@ void ToolSeparator::paintEvent(QPaintEvent*) {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent)
+TForm1::TForm1(QWidget* parent) : TForm1(nullptr, QFile::decodeName(ExeDir().c_str()), parent) {}
+
+TForm1::TForm1(std::shared_ptr<CaptureDevice> capture, const QString& recordingDir, QWidget* parent)
     : QMainWindow(parent,
                   Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                       Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
@@ -112,6 +122,7 @@ TForm1::TForm1(QWidget* parent)
     Timer1 = new TTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(500);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
 
     SaveDialog1 = new QFileDialog(this);
     SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
@@ -121,6 +132,15 @@ TForm1::TForm1(QWidget* parent)
     SaveDialog1->setNameFilters({QStringLiteral("*.wav"), QStringLiteral("*.mp3")});
     SaveDialog1->selectNameFilter(QStringLiteral("*.mp3"));
     SaveDialog1->setSizeGripEnabled(true);
+    connect(SaveDialog1, &QFileDialog::filterSelected, this, &TForm1::SaveDialog1TypeChange);
+
+    player_ = capture ? std::make_unique<TMediaPlayer>(std::move(capture)) : std::make_unique<TMediaPlayer>();
+    RecorderView& view = *this;
+    const RecorderSettings& settings = *this;
+    SaveNameDialog& dialog = *this;
+    Mp3Converter& converter = *this;
+    finisher_ = std::make_unique<Finisher>(*player_, settings, dialog, converter, this, recordingDir);
+    recording_ = std::make_unique<RecordingControl>(view, *player_, settings, *finisher_, recordingDir);
 
     setFixedSize(sizeHint());
 }
@@ -246,6 +266,8 @@ void TForm1::BuildMenu() {
     About1 = item(Help1, "About1", "About", &TForm1::About1Click);
 }
 
+TForm1::~TForm1() = default;
+
 void TForm1::FormCreate() {
     Label1->setText(QStringLiteral("Welcome to use our software"));
 }
@@ -260,20 +282,81 @@ void TForm1::SetOptionDialogs(QDialog* general, QDialog* audio, QDialog* keyboar
 
 void TForm1::SetAboutBox(QDialog* about) { aboutBox_ = about; }
 
+void TForm1::SetRecorderSettings(const RecorderSettings* settings) { settings_ = settings; }
+
+bool TForm1::IsRecording() const { return recording_->IsRecording(); }
+bool TForm1::IsPaused() const { return recording_->IsPaused(); }
+bool TForm1::IsFinishing() const { return recording_->IsFinishing(); }
+const QString& TForm1::OutputPath() const { return finisher_->OutputPath(); }
+
 void TForm1::SetMenusEnabled(bool enabled) {
     for (QMenu* menu : {File1, Options1, Help1}) menu->setEnabled(enabled);
+}
+
+void TForm1::SetButtonsEnabled(bool record, bool pause, bool stop, bool options) {
+    ToolButton1->setEnabled(record);
+    ToolButton2->setEnabled(pause);
+    ToolButton3->setEnabled(stop);
+    for (QToolButton* b : {ToolButton5, ToolButton6, ToolButton7}) b->setEnabled(options);
+}
+
+void TForm1::SetTimerEnabled(bool enabled) {
+    if (enabled) {
+        Timer1->start();
+    } else {
+        Timer1->stop();
+    }
+}
+
+int TForm1::SampleRateIndex() const { return settings_ ? settings_->SampleRateIndex() : 0; }
+int TForm1::SampleSizeIndex() const { return settings_ ? settings_->SampleSizeIndex() : 0; }
+int TForm1::TrackIndex() const { return settings_ ? settings_->TrackIndex() : 0; }
+bool TForm1::SaveToMp3() const { return settings_ && settings_->SaveToMp3(); }
+bool TForm1::AskForFileName() const { return settings_ && settings_->AskForFileName(); }
+bool TForm1::PlayAfterRecording() const { return settings_ && settings_->PlayAfterRecording(); }
+
+int TForm1::FilterIndex() const {
+    return static_cast<int>(SaveDialog1->nameFilters().indexOf(SaveDialog1->selectedNameFilter())) + 1;
+}
+
+std::optional<QString> TForm1::Ask(const QString& preset) {
+    SaveDialog1->selectFile(preset);
+    if (SaveDialog1->exec() != QDialog::Accepted) return std::nullopt;
+    return SaveDialog1->selectedFiles().value(0);
+}
+
+bool TForm1::Convert(const QString& mp3Path, const QString& wavPath) {
+    Mp3Path = mp3Path;
+    return Wav2Mp3(this, wavPath, Mp3Path);
 }
 
 void TForm1::ShowModal(QDialog* dialog) {
     if (dialog) dialog->exec();
 }
 
-void TForm1::ToolButton1Click() {}
+void TForm1::ToolButton1Click() {
+    Guarded([&] { recording_->Record(); });
+}
 
-void TForm1::ToolButton2Click() {}
+void TForm1::ToolButton2Click() {
+    Guarded([&] { recording_->Pause(); });
+}
 
 void TForm1::ToolButton3Click() {
-    Guarded([&] { SetMenusEnabled(true); });
+    Guarded([&] { recording_->Stop(); });
+}
+
+void TForm1::Timer1Timer() {
+    Guarded([&] { recording_->Tick(); });
+}
+
+// The user picked another file type: the extension in the file-name box follows it.
+void TForm1::SaveDialog1TypeChange() {
+    Guarded([&] {
+        auto* edit = SaveDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (!edit) return;
+        if (const auto text = TypeChangedFileName(edit->text(), FilterIndex())) edit->setText(*text);
+    });
 }
 
 void TForm1::ToolButton5Click() {

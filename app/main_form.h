@@ -1,9 +1,12 @@
 #pragma once
+#include "app/recorder_ports.h"
+
 #include <QList>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QString>
 #include <QTimer>
+#include <memory>
 
 class QAction;
 class QDialog;
@@ -16,6 +19,11 @@ class QToolButton;
 
 namespace larkspur {
 
+class CaptureDevice;
+class Finisher;
+class RecordingControl;
+class TMediaPlayer;
+
 // A timer with the integer tag the recorder keeps its blink phase in.
 class TTimer : public QTimer {
     Q_OBJECT
@@ -26,10 +34,18 @@ public:
 
 // The main window: menu bar, toolbar, title picture with the status line, and the bottom strip.
 // Every component carries its name as object name.
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow,
+               private RecorderView,
+               private RecorderSettings,
+               private SaveNameDialog,
+               private Mp3Converter {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
+    // The recording device over the given capture layer (the sound server's when null), with the
+    // temporary file and automatic names in recordingDir (ending in "/") instead of ExeDir.
+    TForm1(std::shared_ptr<CaptureDevice> capture, const QString& recordingDir, QWidget* parent = nullptr);
+    ~TForm1() override;
 
     // Creation event: the entry calls it right after construction, through Guarded().
     void FormCreate();
@@ -39,6 +55,18 @@ public:
     // The dialogs the toolbar and the Options menu show modally.
     void SetOptionDialogs(QDialog* general, QDialog* audio, QDialog* keyboard);
     void SetAboutBox(QDialog* about);
+    // Where recordings read the option dialogs' current choices. Until it is set: each list's
+    // first entry, WAV, automatic naming, no playing.
+    void SetRecorderSettings(const RecorderSettings* settings);
+
+    // The recording state, as the hotkeys read it.
+    bool IsRecording() const;
+    bool IsPaused() const;
+    // Stop was pressed and the recording is still being finished (Save dialog, conversion).
+    bool IsFinishing() const;
+    const RecordingControl& Recording() const { return *recording_; }
+    // The last finished recording's output file.
+    const QString& OutputPath() const;
 
     // Toolbar: ToolButton4 is the separator.
     QWidget* ToolBar1;
@@ -89,6 +117,8 @@ public slots:
     void ToolButton1Click();
     void ToolButton2Click();
     void ToolButton3Click();
+    void Timer1Timer();
+    void SaveDialog1TypeChange();
     void ToolButton5Click();
     void ToolButton6Click();
     void ToolButton7Click();
@@ -106,7 +136,23 @@ private:
     void BuildToolBar(QWidget* client);
     void BuildPicture(QWidget* client);
     void BuildMenu();
-    void SetMenusEnabled(bool enabled);
+    void SetMenusEnabled(bool enabled) override;
+    // The rest of what the recording changes and reads on the window.
+    void SetButtonsEnabled(bool record, bool pause, bool stop, bool options) override;
+    QString Caption() const override { return windowTitle(); }
+    void SetCaption(const QString& caption) override { setWindowTitle(caption); }
+    void SetTimerEnabled(bool enabled) override;
+    int TimerTag() const override { return Timer1->Tag; }
+    void SetTimerTag(int tag) override { Timer1->Tag = tag; }
+    int SampleRateIndex() const override;
+    int SampleSizeIndex() const override;
+    int TrackIndex() const override;
+    bool SaveToMp3() const override;
+    bool AskForFileName() const override;
+    bool PlayAfterRecording() const override;
+    int FilterIndex() const override;
+    std::optional<QString> Ask(const QString& preset) override;
+    bool Convert(const QString& mp3Path, const QString& wavPath) override;
     static void ShowModal(QDialog* dialog);
 
     QDialog* generalOptions_ = nullptr;
@@ -114,6 +160,11 @@ private:
     QDialog* keyOptions_ = nullptr;
     QDialog* aboutBox_ = nullptr;
     bool centred_ = false;
+
+    const RecorderSettings* settings_ = nullptr;
+    std::unique_ptr<TMediaPlayer> player_;  // the recording device; MediaPlayer1 marks its place
+    std::unique_ptr<Finisher> finisher_;
+    std::unique_ptr<RecordingControl> recording_;
 };
 
 }  // namespace larkspur

@@ -1,0 +1,165 @@
+#include "app/recording_control.h"
+
+#include "app/finishing.h"
+#include "app/format_template.h"
+#include "app/output_name.h"
+#include "audio/media_player.h"
+#include "audio/wave_file.h"
+#include "platform/message_box.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+
+namespace larkspur {
+namespace {
+
+const QString kCaptionPrefix = QStringLiteral("Larkspur - ");
+
+int SecondsOfDay(const SystemTime& t) { return t.hour * 3600 + t.minute * 60 + t.second; }
+
+QString TwoDigits(std::int32_t n) {
+    return n < 10 ? QStringLiteral("0%1").arg(n) : QString::number(n);
+}
+
+// Clears a flag when it goes out of scope, also when an error leaves the scope.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagScope() { flag_ = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& flag_;
+};
+
+}  // namespace
+
+QString FormatHms(std::int32_t seconds) {
+    return TwoDigits(seconds / 3600) + QLatin1Char(':') + TwoDigits(seconds % 3600 / 60) +
+           QLatin1Char(':') + TwoDigits(seconds % 60);
+}
+
+RecordingFormat FormatFromChoices(int rateIndex, int sizeIndex, int trackIndex) {
+    static constexpr std::int32_t kRates[] = {44100, 32000, 24000, 22050, 16000};
+    static constexpr std::uint16_t kBits[] = {16, 8};
+    static constexpr std::uint16_t kChannels[] = {2, 1};
+    auto pick = [](const auto& list, int index) {
+        return index >= 0 && index < static_cast<int>(std::size(list)) ? list[index] : list[0];
+    };
+    return {pick(kChannels, trackIndex), pick(kBits, sizeIndex), pick(kRates, rateIndex)};
+}
+
+RecordingControl::RecordingControl(RecorderView& view, TMediaPlayer& device, const RecorderSettings& settings,
+                                   Finisher& finisher, QString dir)
+    : view_(view), device_(device), settings_(settings), finisher_(finisher), dir_(std::move(dir)) {}
+
+void RecordingControl::Record() {
+    view_.SetMenusEnabled(false);
+    view_.SetButtonsEnabled(false, true, true, false);
+    const bool wasPaused = isPaused_;
+    isPaused_ = false;
+    Clock& clock = TheClock();
+    if (isRecording_) {
+        device_.Record();
+        view_.SetTimerEnabled(true);
+        const int x = SecondsOfDay(clock.LocalTime()) - (SecondsOfDay(pauseTime_) - SecondsOfDay(startTime_));
+        startTime_.hour = static_cast<std::uint16_t>(x / 3600);
+        startTime_.minute = static_cast<std::uint16_t>(x % 3600 / 60);
+        startTime_.second = static_cast<std::uint16_t>(x % 60);
+        if (wasPaused) startMark_ += clock.Monotonic() - pauseMark_;
+        return;
+    }
+    isRecording_ = true;
+    // Counted from here should the device fail to start, so that Stop shows a sensible time.
+    startMark_ = clock.Monotonic();
+    BeginRecording();
+    view_.SetCaption(kCaptionPrefix + QStringLiteral("00:00:00"));
+    SetApplicationTitle(view_.Caption());
+    view_.SetTimerEnabled(true);
+    startTime_ = clock.LocalTime();
+    startMark_ = clock.Monotonic();
+}
+
+void RecordingControl::Pause() {
+    if (!isRecording_) return;
+    isPaused_ = true;
+    pausedCaption_ = view_.Caption();
+    view_.SetButtonsEnabled(true, false, true, false);
+    pauseTime_ = TheClock().LocalTime();
+    pauseMark_ = TheClock().Monotonic();
+    device_.Stop();
+}
+
+void RecordingControl::Stop() {
+    view_.SetMenusEnabled(true);
+    if (!isRecording_) return;
+    Tick();
+    view_.SetTimerEnabled(false);
+    view_.SetButtonsEnabled(true, true, true, true);
+    isRecording_ = false;
+    {
+        const FlagScope finishing(isFinishing_);
+        finisher_.FinishRecording(tempPath_);
+    }
+    SetApplicationTitle(QStringLiteral("Larkspur - Stop"));
+}
+
+void RecordingControl::Tick() {
+    if (isPaused_) {
+        view_.SetTimerTag(view_.TimerTag() == 1 ? 0 : 1);
+        view_.SetCaption(view_.TimerTag() == 1 ? pausedCaption_ + QStringLiteral(" Paused") : pausedCaption_);
+        const QString caption = view_.Caption();
+        SetApplicationTitle(caption.startsWith(kCaptionPrefix) ? caption.mid(kCaptionPrefix.size()) : caption);
+        return;
+    }
+    view_.SetCaption(kCaptionPrefix + ElapsedText());
+    SetApplicationTitle(ElapsedText());
+}
+
+void RecordingControl::BeginRecording() {
+    tempPath_ = dir_ + QStringLiteral("~temp.wav");
+    KeepLeftover();
+    const RecordingFormat format =
+        FormatFromChoices(settings_.SampleRateIndex(), settings_.SampleSizeIndex(), settings_.TrackIndex());
+    WriteFormatTemplate(format.channels, format.bitsPerSample, format.sampleRate, tempPath_);
+    device_.SetDeviceType(dtAutoSelect);
+    device_.SetFileName(QFile::encodeName(tempPath_).toStdString());
+    device_.Open();
+    device_.Record();
+}
+
+// A temporary file holding more than the template is a recording that was never finished (the
+// program was closed or ended during it): it is kept under the name its time would have given it.
+void RecordingControl::KeepLeftover() {
+    const QFileInfo info(tempPath_);
+    if (!info.exists()) return;
+    if (!info.isFile() || info.size() <= static_cast<qint64>(kWaveHeaderSize)) {
+        QFile::remove(tempPath_);
+        return;
+    }
+    const auto modified = std::chrono::system_clock::time_point(
+        std::chrono::milliseconds(info.lastModified().toMSecsSinceEpoch()));
+    const QString kept = FreeName(AutomaticName(dir_, LocalTimeAt(modified)));
+    if (!MoveRecording(tempPath_, kept)) {
+        throw std::runtime_error(
+            QStringLiteral("An unfinished recording in \"%1\" could not be kept as \"%2\"; move it elsewhere "
+                           "before recording again")
+                .arg(tempPath_, kept)
+                .toStdString());
+    }
+    ShowMessageBox(ApplicationTitle(),
+                   QStringLiteral("An unfinished recording from an earlier session was kept as \"%1\".").arg(kept),
+                   BoxIcon::Information);
+}
+
+QString RecordingControl::ElapsedText() const {
+    const auto seconds = (TheClock().Monotonic() - startMark_).count() / 1000;
+    return FormatHms(static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(seconds, 0, std::numeric_limits<std::int32_t>::max())));
+}
+
+}  // namespace larkspur

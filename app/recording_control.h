@@ -1,0 +1,76 @@
+#pragma once
+#include "app/recorder_ports.h"
+#include "platform/clock.h"
+
+#include <QString>
+#include <chrono>
+#include <cstdint>
+
+namespace larkspur {
+
+class Finisher;
+class TMediaPlayer;
+
+// hh:mm:ss; each part has at least two digits ("100:00:00" for 100 hours).
+QString FormatHms(std::int32_t seconds);
+
+struct RecordingFormat {
+    std::uint16_t channels;
+    std::uint16_t bitsPerSample;
+    std::int32_t sampleRate;
+    bool operator==(const RecordingFormat&) const = default;
+};
+
+// The format chosen by the positions of the three Audio options lists. A list without a valid
+// position counts as its first entry.
+RecordingFormat FormatFromChoices(int rateIndex, int sizeIndex, int trackIndex);
+
+// Record, Pause and Stop, the half-second tick with the caption and application title, and the
+// enabled state of the controls. Stop hands the recording to the Finisher.
+//
+// The elapsed time shown runs on the monotonic clock with paused time left out; StartTime and
+// PauseTime keep the local times of start and pause.
+class RecordingControl {
+public:
+    // dir: where the temporary file lives, ending in "/".
+    RecordingControl(RecorderView& view, TMediaPlayer& device, const RecorderSettings& settings,
+                     Finisher& finisher, QString dir);
+
+    void Record();  // record, or resume when paused
+    void Pause();
+    void Stop();
+    void Tick();
+
+    bool IsRecording() const { return isRecording_; }
+    bool IsPaused() const { return isPaused_; }
+    // Stop has been pressed and the recording is still being turned into its output file.
+    bool IsFinishing() const { return isFinishing_; }
+
+    const SystemTime& StartTime() const { return startTime_; }
+    const SystemTime& PauseTime() const { return pauseTime_; }
+    const QString& PausedCaption() const { return pausedCaption_; }
+    const QString& TempPath() const { return tempPath_; }
+
+private:
+    void BeginRecording();
+    void KeepLeftover();
+    QString ElapsedText() const;
+
+    RecorderView& view_;
+    TMediaPlayer& device_;
+    const RecorderSettings& settings_;
+    Finisher& finisher_;
+    const QString dir_;
+
+    bool isRecording_ = false;
+    bool isPaused_ = false;
+    bool isFinishing_ = false;
+    SystemTime startTime_;
+    SystemTime pauseTime_;
+    QString pausedCaption_;
+    QString tempPath_;
+    std::chrono::milliseconds startMark_{0};  // monotonic start, moved forward by every pause
+    std::chrono::milliseconds pauseMark_{0};
+};
+
+}  // namespace larkspur

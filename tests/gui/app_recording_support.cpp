@@ -1,0 +1,128 @@
+#include "tests/gui/app_recording_support.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTimer>
+#include <cstring>
+
+namespace larkspur::test {
+
+SystemTime ManualClock::LocalTime() {
+    using namespace std::chrono;
+    const auto day = floor<days>(wall_);
+    const year_month_day ymd{day};
+    const hh_mm_ss hms{wall_ - day};
+    return SystemTime{static_cast<std::uint16_t>(int(ymd.year())),
+                      static_cast<std::uint16_t>(unsigned(ymd.month())),
+                      static_cast<std::uint16_t>(weekday{day}.c_encoding()),
+                      static_cast<std::uint16_t>(unsigned(ymd.day())),
+                      static_cast<std::uint16_t>(hms.hours().count()),
+                      static_cast<std::uint16_t>(hms.minutes().count()),
+                      static_cast<std::uint16_t>(hms.seconds().count()),
+                      static_cast<std::uint16_t>(hms.subseconds().count())};
+}
+
+void ManualClock::SetLocal(int year, int month, int day, int hour, int minute, int second) {
+    using namespace std::chrono;
+    wall_ = sys_days{std::chrono::year{year} / month / day} + hours{hour} + minutes{minute} + seconds{second};
+}
+
+void RecorderTest::SetUp() {
+    ASSERT_TRUE(dir_.isValid());
+    clock_.SetLocal(2006, 3, 7, 14, 5, 9);
+    SetClockForTest(&clock_);
+    SetShellForTest(&shell_);
+    previousSink_ = SetMessageBoxSink([this](const MessageBoxRequest& r) { boxes_.push_back(r); });
+    SetApplicationTitle(QStringLiteral("Larkspur"));
+    form_ = std::make_unique<TForm1>(capture_, Dir());
+    form_->SetRecorderSettings(&settings_);
+}
+
+void RecorderTest::TearDown() {
+    form_.reset();
+    SetMessageBoxSink(previousSink_);
+    SetShellForTest(nullptr);
+    SetClockForTest(nullptr);
+}
+
+QStringList RecorderTest::Files() const {
+    return QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+
+void RecorderTest::Pass(std::chrono::milliseconds d) {
+    clock_.Advance(d);
+    capture_->Advance(d);
+}
+
+void RecorderTest::Ticks(int n) {
+    for (int i = 0; i < n; ++i) {
+        Pass(500ms);
+        form_->Timer1Timer();
+    }
+}
+
+void RecorderTest::RecordFor(std::chrono::seconds s) { Ticks(static_cast<int>(s.count() * 2)); }
+
+std::vector<MessageBoxRequest> RecorderTest::TakeBoxes() { return std::exchange(boxes_, {}); }
+
+void WhenSaveDialogShows(std::function<void(QFileDialog*)> act) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, act = std::move(act)] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible()) return;
+        timer->stop();
+        timer->deleteLater();
+        act(dialog);
+    });
+    timer->start();
+}
+
+void TypeAndAccept(QFileDialog* dialog, const QString& name) {
+    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    edit->setText(name);
+    auto* box = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    ASSERT_NE(box, nullptr);
+    for (QAbstractButton* b : box->buttons()) {
+        if (box->buttonRole(b) == QDialogButtonBox::AcceptRole) {
+            ASSERT_TRUE(b->isEnabled());
+            b->click();
+            return;
+        }
+    }
+    FAIL() << "the Save dialog has no accept button";
+}
+
+void Cancel(QFileDialog* dialog) {
+    auto* box = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    ASSERT_NE(box, nullptr);
+    box->button(QDialogButtonBox::Cancel)->click();
+}
+
+long WaveMilliseconds(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray b = f.readAll();
+    if (b.size() < 44 || !b.startsWith("RIFF") || b.mid(8, 8) != "WAVEfmt " || b.mid(36, 4) != "data") return -1;
+    auto u32 = [&](int at) {
+        std::uint32_t v;
+        std::memcpy(&v, b.constData() + at, 4);
+        return v;
+    };
+    if (u32(4) != std::uint32_t(b.size() - 8) || u32(40) != std::uint32_t(b.size() - 44)) return -1;
+    return static_cast<long>(std::uint64_t(u32(40)) * 1000 / u32(28));
+}
+
+}  // namespace larkspur::test
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,270 @@
+// Record, Pause, Stop and the timer on the real main window (offscreen), with the recording device
+// over a capture double and both clocks moved by the test.
+#include "app/recording_control.h"
+#include "audio/media_player.h"
+#include "platform/error_box.h"
+#include "tests/gui/app_recording_support.h"
+
+#include <QMenu>
+#include <QToolButton>
+
+namespace larkspur::test {
+namespace {
+
+struct Layout {
+    bool record, pause, stop, options, menus, timer;
+    bool operator==(const Layout&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Layout& l) {
+    return os << "record " << l.record << " pause " << l.pause << " stop " << l.stop << " options " << l.options
+              << " menus " << l.menus << " timer " << l.timer;
+}
+
+constexpr Layout kIdle{true, true, true, true, true, false};
+constexpr Layout kRecording{false, true, true, false, false, true};
+constexpr Layout kPaused{true, false, true, false, false, true};
+
+class RecordingWindowTest : public RecorderTest {
+protected:
+    Layout Now() const {
+        const TForm1& f = *form_;
+        const bool options = f.ToolButton5->isEnabled();
+        EXPECT_EQ(f.ToolButton6->isEnabled(), options);
+        EXPECT_EQ(f.ToolButton7->isEnabled(), options);
+        const bool menus = f.File1->isEnabled();
+        EXPECT_EQ(f.Options1->isEnabled(), menus);
+        EXPECT_EQ(f.Help1->isEnabled(), menus);
+        return {f.ToolButton1->isEnabled(), f.ToolButton2->isEnabled(), f.ToolButton3->isEnabled(), options, menus,
+                f.Timer1->isActive()};
+    }
+    QString Caption() const { return form_->windowTitle(); }
+    // The application title, which is also the window's task-bar text.
+    QString Title() const {
+        EXPECT_EQ(form_->windowIconText(), ApplicationTitle());
+        return ApplicationTitle();
+    }
+};
+
+TEST_F(RecordingWindowTest, StartsIdle) {
+    EXPECT_EQ(Now(), kIdle);
+    EXPECT_EQ(Caption(), "Larkspur");
+    EXPECT_FALSE(form_->IsRecording());
+    EXPECT_FALSE(form_->IsPaused());
+    EXPECT_FALSE(form_->IsFinishing());
+    EXPECT_EQ(form_->Timer1->interval(), 500);
+}
+
+TEST_F(RecordingWindowTest, PauseAndStopWithoutARecordingChangeNothing) {
+    form_->ToolButton2Click();
+    EXPECT_EQ(Now(), kIdle);
+    form_->ToolButton3Click();
+    EXPECT_EQ(Now(), kIdle);
+    EXPECT_EQ(Caption(), "Larkspur");
+    EXPECT_EQ(Title(), "Larkspur");
+    EXPECT_TRUE(capture_->Commands().empty());
+    EXPECT_TRUE(Files().isEmpty());
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(RecordingWindowTest, RecordStartsTheDeviceOnAFreshTemplateAndShowsZero) {
+    settings_.rate = 2;  // 24000
+    settings_.size = 1;  // 8 bit
+    settings_.track = 1;  // mono
+    form_->ToolButton1Click();
+    EXPECT_EQ(Now(), kRecording);
+    EXPECT_TRUE(form_->IsRecording());
+    EXPECT_FALSE(form_->IsPaused());
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:00");
+    EXPECT_EQ(Title(), "Larkspur - 00:00:00");
+    EXPECT_EQ(capture_->Commands(),
+              (std::vector<std::string>{"open |" + TempPath().toStdString(), "start"}));
+    EXPECT_EQ(capture_->Format(), (WaveFormat{1, 24000, 8}));
+    EXPECT_EQ(form_->Recording().StartTime(), clock_.LocalTime());
+    EXPECT_EQ(form_->Recording().TempPath(), TempPath());
+}
+
+TEST_F(RecordingWindowTest, TicksShowTheElapsedTime) {
+    form_->ToolButton1Click();
+    Ticks(1);
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:00");
+    Ticks(1);
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:01");
+    EXPECT_EQ(Title(), "00:00:01");
+    RecordFor(64s);
+    EXPECT_EQ(Caption(), "Larkspur - 00:01:05");
+    EXPECT_EQ(Title(), "00:01:05");
+    EXPECT_EQ(Now(), kRecording);
+}
+
+TEST_F(RecordingWindowTest, PauseBlinksAndResumeContinuesWhereItStopped) {
+    form_->ToolButton1Click();
+    const SystemTime start = form_->Recording().StartTime();
+    RecordFor(10s);
+    form_->ToolButton2Click();
+    EXPECT_EQ(Now(), kPaused);
+    EXPECT_TRUE(form_->IsPaused());
+    EXPECT_EQ(capture_->Commands().back(), "stop");
+    EXPECT_EQ(form_->Recording().PausedCaption(), "Larkspur - 00:00:10");
+    EXPECT_EQ(form_->Recording().PauseTime(), clock_.LocalTime());
+
+    const char* captions[] = {"Larkspur - 00:00:10 Paused", "Larkspur - 00:00:10"};
+    const char* titles[] = {"00:00:10 Paused", "00:00:10"};
+    for (int i = 0; i < 10; ++i) {  // five seconds
+        Ticks(1);
+        EXPECT_EQ(Caption(), captions[i % 2]) << "tick " << i;
+        EXPECT_EQ(Title(), titles[i % 2]) << "tick " << i;
+        EXPECT_EQ(form_->Timer1->Tag, 1 - i % 2);
+    }
+
+    form_->ToolButton1Click();
+    EXPECT_EQ(Now(), kRecording);
+    EXPECT_FALSE(form_->IsPaused());
+    EXPECT_EQ(capture_->Commands().back(), "start");
+    // The start time moves forward by the five paused seconds.
+    const SystemTime shifted = form_->Recording().StartTime();
+    EXPECT_EQ(shifted.hour * 3600 + shifted.minute * 60 + shifted.second,
+              start.hour * 3600 + start.minute * 60 + start.second + 5);
+    Ticks(1);
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:10");
+    Ticks(1);
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:11");
+    EXPECT_EQ(capture_->Captured(), 11s);
+}
+
+TEST_F(RecordingWindowTest, TheBlinkPhaseIsCarriedIntoTheNextPause) {
+    form_->ToolButton1Click();
+    RecordFor(2s);
+    form_->ToolButton2Click();
+    Ticks(3);  // odd: the last tick showed " Paused"
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:02 Paused");
+    form_->ToolButton1Click();
+    RecordFor(2s);
+    form_->ToolButton2Click();
+    Ticks(1);
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:04");
+    Ticks(1);
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:04 Paused");
+}
+
+TEST_F(RecordingWindowTest, StopWhileRecordingShowsTheFinalTimeAndReturnsToIdle) {
+    form_->ToolButton1Click();
+    RecordFor(3s);
+    Pass(600ms);
+    form_->ToolButton3Click();
+    EXPECT_EQ(Now(), kIdle);
+    EXPECT_FALSE(form_->IsRecording());
+    EXPECT_FALSE(form_->IsFinishing());
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:03");
+    EXPECT_EQ(Title(), "Larkspur - Stop");
+    EXPECT_EQ(capture_->Commands(),
+              (std::vector<std::string>{"open |" + TempPath().toStdString(), "start", "stop",
+                                        "save " + TempPath().toStdString(), "close"}));
+}
+
+TEST_F(RecordingWindowTest, StopWhilePausedTicksOnceMore) {
+    form_->ToolButton1Click();
+    RecordFor(4s);
+    form_->ToolButton2Click();
+    Ticks(1);
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:04 Paused");
+    form_->ToolButton3Click();
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:04");
+    EXPECT_EQ(Title(), "Larkspur - Stop");
+    EXPECT_EQ(Now(), kIdle);
+    EXPECT_TRUE(form_->IsPaused());  // Stop leaves the flag; the next Record clears it
+    const auto& c = capture_->Commands();
+    ASSERT_GE(c.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(c.end() - 4, c.end()),
+              (std::vector<std::string>{"stop", "stop", "save " + TempPath().toStdString(), "close"}));
+    EXPECT_EQ(Files(), QStringList{"2006_3_7_14_5_13.wav"});
+    EXPECT_EQ(WaveMilliseconds(Dir() + "2006_3_7_14_5_13.wav"), 4000);
+}
+
+TEST_F(RecordingWindowTest, ASecondRecordingStartsAgainAtZero) {
+    form_->ToolButton1Click();
+    RecordFor(3s);
+    form_->ToolButton2Click();
+    Ticks(2);
+    form_->ToolButton3Click();
+    capture_->ClearCommands();
+
+    form_->ToolButton1Click();
+    EXPECT_FALSE(form_->IsPaused());
+    EXPECT_EQ(Now(), kRecording);
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:00");
+    EXPECT_EQ(capture_->Commands().front(), "open |" + TempPath().toStdString());
+    EXPECT_EQ(QFileInfo(TempPath()).size(), 44);
+    Ticks(2);
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:01");
+}
+
+TEST_F(RecordingWindowTest, MidnightAndClockChangesDoNotDisturbTheTime) {
+    clock_.SetLocal(2006, 12, 31, 23, 59, 55);
+    form_->ToolButton1Click();
+    RecordFor(10s);
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:10");
+    clock_.Jump(-std::chrono::hours(1));  // the clock is set back an hour
+    Ticks(2);
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:11");
+    form_->ToolButton2Click();
+    clock_.Jump(std::chrono::hours(3));
+    Ticks(4);
+    form_->ToolButton1Click();
+    Ticks(2);
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:12");
+    EXPECT_EQ(Title(), "00:00:12");
+}
+
+TEST_F(RecordingWindowTest, AFailedOpenLeavesTheRecordingLayoutAndStopReturnsToIdle) {
+    capture_->FailNext("open", kCaptureNoServer);
+    form_->ToolButton1Click();
+    auto boxes = TakeBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, ErrorBoxText(QString::fromStdString(*CaptureErrorText(kCaptureNoServer))));
+    EXPECT_EQ(boxes[0].icon, BoxIcon::Error);
+    EXPECT_TRUE(form_->IsRecording());
+    EXPECT_EQ(Now(), (Layout{false, true, true, false, false, false}));
+    EXPECT_EQ(Caption(), "Larkspur");
+
+    form_->ToolButton3Click();
+    boxes = TakeBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "No MCI device open.");
+    EXPECT_EQ(Now(), kIdle);
+    EXPECT_FALSE(form_->IsRecording());
+    EXPECT_FALSE(form_->IsFinishing());
+    EXPECT_EQ(Files(), QStringList{"~temp.wav"});  // the template stays until the next recording
+    EXPECT_EQ(QFileInfo(TempPath()).size(), 44);
+
+    form_->ToolButton1Click();  // and the next recording starts normally
+    EXPECT_TRUE(TakeBoxes().empty());
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:00");
+}
+
+TEST_F(RecordingWindowTest, ATemplateThatCannotBeWrittenIsToldAndTheStartGoesOn) {
+    ASSERT_TRUE(QDir(dir_.path()).mkpath("~temp.wav/inside"));
+    form_->ToolButton1Click();
+    const auto boxes = TakeBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "Can   not   Open   File!");
+    EXPECT_EQ(boxes[0].icon, BoxIcon::None);
+    EXPECT_EQ(boxes[1].icon, BoxIcon::Error);  // the device could not open it either
+    EXPECT_EQ(capture_->Commands().front(), "open |" + TempPath().toStdString());
+}
+
+TEST_F(RecordingWindowTest, ClosingDuringARecordingWritesNoOutputAndKeepsTheTemporaryFileValid) {
+    form_->show();
+    form_->ToolButton1Click();
+    RecordFor(3s);
+    form_->ToolButton2Click();
+    Ticks(1);
+    EXPECT_TRUE(form_->close());
+    form_.reset();
+    EXPECT_EQ(Files(), QStringList{"~temp.wav"});
+    EXPECT_EQ(WaveMilliseconds(TempPath()), 3000);
+    EXPECT_EQ(capture_->Commands().back(), "close");
+}
+
+}  // namespace
+}  // namespace larkspur::test
