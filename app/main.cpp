@@ -2,11 +2,14 @@
 // until the main window closes.
 #include "app/main_form.h"
 #include "app/standin_dialogs.h"
+#include "config/audio_option_form.h"
+#include "config/general_option_form.h"
 #include "help/about_box.h"
 #include "platform/error_box.h"
 #include "platform/exe_dir.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QIcon>
 #include <memory>
 
@@ -33,10 +36,15 @@ int main(int argc, char** argv) {
         auto AboutBox = std::make_unique<TAboutBox>();
         Guarded([&] { AboutBox->FormCreate(); });
 
-        auto AudioOptionForm = std::make_unique<TAudioOptionForm>();
+        // OK in the Audio options gives the Save dialog its file type: 1 "*.wav", 2 "*.mp3".
+        auto AudioOptionForm = std::make_unique<TAudioOptionForm>(
+            [save = Form1->SaveDialog1](int index) {
+                save->selectNameFilter(save->nameFilters().value(index - 1));
+            },
+            Form1.get());
         Guarded([&] { AudioOptionForm->FormCreate(); });
 
-        auto GeneralOptionForm = std::make_unique<TGeneralOptionForm>();
+        auto GeneralOptionForm = std::make_unique<TGeneralOptionForm>(Form1.get());
         Guarded([&] { GeneralOptionForm->FormCreate(); });
 
         auto KeyOptionForm = std::make_unique<TKeyOptionForm>();

@@ -15,16 +15,6 @@ public:
     void FormCreate() {}
 };
 
-class TAudioOptionForm : public TStandInOptionForm {
-public:
-    TAudioOptionForm() : TStandInOptionForm("AudioOptionForm", "Audio Options") {}
-};
-
-class TGeneralOptionForm : public TStandInOptionForm {
-public:
-    TGeneralOptionForm() : TStandInOptionForm("GeneralOptionForm", "General Options") {}
-};
-
 class TKeyOptionForm : public TStandInOptionForm {
 public:
     TKeyOptionForm() : TStandInOptionForm("KeyOptionForm", "Keyboard Options") {}

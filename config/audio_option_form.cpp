@@ -20,7 +20,9 @@ namespace {
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(geometry);
+    // Labels size themselves to their text, which the desktop's font may make wider.
+    const QSize fit = label->sizeHint().expandedTo(geometry.size());
+    label->setGeometry({geometry.topLeft(), fit});
     return label;
 }
 
