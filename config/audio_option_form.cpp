@@ -74,12 +74,8 @@ TAudioOptionForm::TAudioOptionForm(std::function<void(int)> setSaveFilterIndex, 
     Button2 = MakeButton(this, "Button2", QStringLiteral("Cancel"), {240, 374, 81, 27});
 
     GroupBox3 = MakeGroupBox(this, "GroupBox3", QStringLiteral("Format"), {8, 8, 313, 57});
-    RadioButton1 = new QRadioButton(QStringLiteral("Save to WAV"), GroupBox3);
-    RadioButton1->setObjectName(QStringLiteral("RadioButton1"));
-    RadioButton1->setGeometry(16, 24, 113, 17);
-    RadioButton2 = new QRadioButton(QStringLiteral("Save to MP3"), GroupBox3);
-    RadioButton2->setObjectName(QStringLiteral("RadioButton2"));
-    RadioButton2->setGeometry(160, 24, 113, 17);
+    RadioButton1 = MakeRadio(GroupBox3, "RadioButton1", QStringLiteral("Save to WAV"), {16, 24, 113, 17});
+    RadioButton2 = MakeRadio(GroupBox3, "RadioButton2", QStringLiteral("Save to MP3"), {160, 24, 113, 17});
     RadioButton2->setChecked(true);
 
     connect(Button1, &QPushButton::clicked, this, [this] { Guarded([&] { Button1Click(); }); });

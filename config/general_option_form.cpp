@@ -16,14 +16,6 @@
 namespace larkspur {
 namespace {
 
-QRadioButton* MakeRadio(QWidget* parent, const char* name, const QString& text,
-                        const QRect& geometry) {
-    auto* radio = new QRadioButton(text, parent);
-    radio->setObjectName(QString::fromLatin1(name));
-    radio->setGeometry(geometry);
-    return radio;
-}
-
 // Paths travel through Config.ini as the file system's bytes.
 std::string ToBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 QString FromBytes(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }

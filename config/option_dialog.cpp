@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QToolButton>
 
@@ -68,6 +69,14 @@ QPushButton* OptionDialog::MakeButton(QWidget* parent, const char* name, const Q
     button->setAutoDefault(false);
     button->setDefault(false);
     return button;
+}
+
+QRadioButton* OptionDialog::MakeRadio(QWidget* parent, const char* name, const QString& text,
+                                      const QRect& geometry) {
+    auto* radio = new QRadioButton(text, parent);
+    radio->setObjectName(QString::fromLatin1(name));
+    radio->setGeometry(geometry);
+    return radio;
 }
 
 QToolButton* OptionDialog::MakeSpeedButton(QWidget* parent, const char* name, const QString& text,

@@ -5,6 +5,7 @@
 class QGroupBox;
 class QKeyEvent;
 class QPushButton;
+class QRadioButton;
 class QToolButton;
 
 namespace larkspur {
@@ -28,6 +29,8 @@ protected:
     static QGroupBox* MakeGroupBox(QWidget* parent, const char* name, const QString& title,
                                    const QRect& geometry);
     static QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text,
+                                   const QRect& geometry);
+    static QRadioButton* MakeRadio(QWidget* parent, const char* name, const QString& text,
                                    const QRect& geometry);
     // A flat button with a picture; it never takes the focus.
     static QToolButton* MakeSpeedButton(QWidget* parent, const char* name, const QString& text,
