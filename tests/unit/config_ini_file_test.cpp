@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -221,6 +222,29 @@ TEST_F(IniFileTest, UnwritableTargetsRaiseTheErrorAndLeaveTheFileAlone) {
     }
     EXPECT_THROW(TIniFile(path_).WriteString("Audio", "Rate", "1\nInjected=1"), EIniFileException);
     EXPECT_EQ(Slurp(path_), before);
+}
+
+// A file-size limit makes the write fail part-way, as a full disk would.
+TEST_F(IniFileTest, WriteThatRunsOutOfSpaceLeavesTheOldFileWhole) {
+    const std::string before = "[Audio]\nRate=1\n";
+    Spit(path_, before);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            TIniFile(path_).WriteString("Audio", "Rate", std::string(10000, '9'));
+            _exit(1);
+        } catch (const EIniFileException&) {
+            _exit(0);
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(Slurp(path_), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
 TEST_F(IniFileTest, WritableFileInAClosedDirectoryIsRewrittenInPlace) {
