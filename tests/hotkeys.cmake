@@ -1,1 +1,23 @@
-# Tests of hotkeys/.
+# Tests of hotkeys/ and of the keyboard layer in platform/.
+
+# Stand-ins for libkbtap.so that record the program's calls, each in a folder of its own.
+set(HOTKEYS_FAKE_KBTAP_DIR ${CMAKE_BINARY_DIR}/tests/fake-kbtap)
+foreach(variant full nosetlist nosethook)
+  add_library(hotkeys_fake_kbtap_${variant} SHARED unit/hotkeys_fake_kbtap.c)
+  target_include_directories(hotkeys_fake_kbtap_${variant} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  set_target_properties(hotkeys_fake_kbtap_${variant} PROPERTIES OUTPUT_NAME kbtap
+    C_VISIBILITY_PRESET hidden LIBRARY_OUTPUT_DIRECTORY ${HOTKEYS_FAKE_KBTAP_DIR}/${variant})
+endforeach()
+target_compile_definitions(hotkeys_fake_kbtap_nosetlist PRIVATE FAKE_NO_SETLIST)
+target_compile_definitions(hotkeys_fake_kbtap_nosethook PRIVATE FAKE_NO_SETHOOK)
+
+add_library(hotkeys_test_support STATIC support/hotkeys_support.cpp)
+target_include_directories(hotkeys_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(hotkeys_test_support PRIVATE
+  LARKSPUR_FAKE_KBTAP_DIR="${HOTKEYS_FAKE_KBTAP_DIR}")
+target_link_libraries(hotkeys_test_support PUBLIC larkspur_hotkeys ${CMAKE_DL_LIBS})
+add_dependencies(hotkeys_test_support
+  hotkeys_fake_kbtap_full hotkeys_fake_kbtap_nosetlist hotkeys_fake_kbtap_nosethook)
+
+larkspur_test(hotkeys_table_test SOURCES unit/hotkeys_table_test.cpp
+  LIBS hotkeys_test_support GTest::gtest_main)

@@ -1,0 +1,51 @@
+#include "support/hotkeys_support.h"
+
+#include <dlfcn.h>
+#include <fstream>
+#include <iterator>
+
+#include "hotkeys/hotkey_table.h"
+
+namespace larkspur::testing {
+
+HotKeyFile::HotKeyFile() : path_(dir_.filePath("HotKey.ini").toStdString()) {
+    SetHotKeyIniPathForTest(path_);
+}
+
+HotKeyFile::~HotKeyFile() { SetHotKeyIniPathForTest({}); }
+
+void HotKeyFile::Write(const std::string& bytes) const {
+    std::ofstream(path_, std::ios::binary) << bytes;
+}
+
+std::string HotKeyFile::Read() const {
+    std::ifstream in(path_, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool HotKeyFile::Exists() const { return std::ifstream(path_).good(); }
+
+void SetTable(int32_t count, std::initializer_list<std::pair<uint8_t, uint8_t>> entries) {
+    HotKeyCount = count;
+    int n = 0;
+    for (const auto& [key, modifiers] : entries) {
+        HotKeyCodes[n] = key;
+        CASKeyCodes[n] = modifiers;
+        ++n;
+    }
+}
+
+std::string FakeLibraryDir(const char* variant) {
+    return std::string(LARKSPUR_FAKE_KBTAP_DIR) + "/" + variant;
+}
+
+FakeLog* FakeLibraryLog(const char* variant) {
+    const std::string path = FakeLibraryDir(variant) + "/libkbtap.so";
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!handle) return nullptr;
+    auto* log = static_cast<FakeLog*>(dlsym(handle, "fake_log"));
+    dlclose(handle);  // the reference RTLD_NOLOAD took; the program's own stays
+    return log;
+}
+
+}  // namespace larkspur::testing

@@ -1,0 +1,36 @@
+// Shared pieces of the hotkey tests: a private HotKey.ini and the recording stand-in library.
+#pragma once
+#include <QTemporaryDir>
+#include <cstdint>
+#include <string>
+
+#include "support/hotkeys_fake_log.h"
+
+namespace larkspur::testing {
+
+
+// A HotKey.ini of the test's own in a fresh folder, used by the table while the object lives.
+class HotKeyFile {
+public:
+    HotKeyFile();
+    ~HotKeyFile();
+    const std::string& Path() const { return path_; }
+    void Write(const std::string& bytes) const;
+    std::string Read() const;  // empty when the file is missing
+    bool Exists() const;
+
+private:
+    QTemporaryDir dir_;
+    std::string path_;
+};
+
+// Sets the whole table: count, then entries from the lists.
+void SetTable(int32_t count, std::initializer_list<std::pair<uint8_t, uint8_t>> entries);
+
+// The stand-in libkbtap.so variants, each in its own folder: "full", "nosetlist", "nosethook".
+std::string FakeLibraryDir(const char* variant);
+
+// The record kept by the loaded stand-in of that variant (nullptr when it isn't loaded).
+FakeLog* FakeLibraryLog(const char* variant);
+
+}  // namespace larkspur::testing
