@@ -56,6 +56,7 @@ public:
     // Starts or continues capturing after what was captured since the open; returns at once.
     virtual std::uint32_t Start() = 0;
     // Stops capturing and returns when stopped, keeping everything up to the moment of the call.
+    // Returns the fault that ended the capture early, if one did.
     virtual std::uint32_t Stop() = 0;
     // Writes everything captured since the open as a PCM wave file ("fmt " at offset 12, then
     // "data"). Saving to the element's own path finalises it in place.

@@ -224,6 +224,10 @@ struct PulseCapture::Impl {
         auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
                                        PA_STREAM_INTERPOLATE_TIMING);
         if (!capturing) flags = pa_stream_flags_t(flags | PA_STREAM_START_CORKED);
+        // A source chosen by name stays put: the server moves streams to a new default source,
+        // and to another source when theirs goes away, which would record something else.
+        if (source.kind == CaptureSource::Kind::Named)
+            flags = pa_stream_flags_t(flags | PA_STREAM_DONT_MOVE);
         return pa_stream_connect_record(stream, device, &attr, flags) == 0;
     }
 
@@ -269,7 +273,16 @@ struct PulseCapture::Impl {
         }
     }
 
-    static void StreamMoved(pa_stream*, void* self) { static_cast<Impl*>(self)->RequestResync(); }
+    static void StreamMoved(pa_stream* s, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        impl->RequestResync();
+        // The server moves a stream to its default source when that changes; recording the
+        // default output, the capture goes back to that output's monitor.
+        const char* device = pa_stream_get_device_name(s);
+        if (impl->source.kind == CaptureSource::Kind::DefaultOutputMonitor &&
+            !(device && impl->followedMonitor == device))
+            impl->LookUpDefaultOutput();
+    }
 
     static void StreamSuspended(pa_stream* s, void* self) {
         if (!pa_stream_is_suspended(s)) static_cast<Impl*>(self)->RequestResync();
@@ -470,7 +483,8 @@ std::uint32_t PulseCapture::Stop() {
     Impl& d = *impl_;
     if (!d.loop) return kCaptureNotOpen;
     LoopLock lock(d.loop);
-    if (!d.capturing) return kCaptureOk;
+    // A fault that ended the capture is this command's result: the recording stopped there.
+    if (!d.capturing) return d.fault;
     // Everything up to this moment is either read already or still on its way: wait for it.
     auto latency = d.Latency();
     if (!latency && d.stream &&
@@ -492,7 +506,7 @@ std::uint32_t PulseCapture::Stop() {
     }
     if (d.file.Begun()) d.file.SyncHeader();
     d.syncedBytes = d.file.DataBytes();
-    return code;
+    return d.fault != 0 ? std::uint32_t(d.fault) : code;
 }
 
 std::uint32_t PulseCapture::Save(const std::string& path) {

@@ -12,3 +12,8 @@ larkspur_test(audio_wave_file_test
 larkspur_test(audio_media_player_test
   SOURCES unit/audio_media_player_test.cpp
   LIBS larkspur_fake_capture larkspur_audio_checks GTest::gtest_main)
+larkspur_test(audio_device_test
+  SOURCES e2e/audio_device_test.cpp
+  LIBS larkspur_audio larkspur_audio_checks
+  FIXTURES pulse
+  TIMEOUT 180)

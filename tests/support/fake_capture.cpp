@@ -60,7 +60,7 @@ std::uint32_t FakeCapture::Stop() {
     if (const std::uint32_t code = Failure("stop")) return code;
     if (!open_) return kCaptureNotOpen;
     capturing_ = false;
-    return kCaptureOk;
+    return fault_;
 }
 
 std::uint32_t FakeCapture::Save(const std::string& path) {

@@ -243,7 +243,9 @@ TEST_F(MediaPlayerTest, AFaultDuringTheRecordingIsToldAfterwardsWithWhatWasKept)
     fake->InjectFault(kCaptureDiskFull);
     fake->Advance(1s);  // nothing more is captured
     player.Stop();
+    EXPECT_EQ(player.LastError(), kCaptureDiskFull);
     player.Save();
+    EXPECT_EQ(player.LastError(), 0u);
     player.Close();
     const auto fault = player.Fault();
     ASSERT_TRUE(fault);

@@ -1,0 +1,630 @@
+// The recording device on a real PulseAudio daemon with null sinks (see tests/fixtures).
+#include "audio/media_player.h"
+#include "audio/wave_file.h"
+#include "platform/capture_source.h"
+#include "tests/support/audio_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace larkspur {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using test::ReadSoxInfo;
+using test::ReadSoxStat;
+using test::RunCommand;
+
+constexpr double kLengthTolerance = 0.150;  // seconds
+
+const char* self = nullptr;  // this test binary, for the recording child of the crash test
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// A child process, killed and reaped when it goes out of scope.
+class Child {
+public:
+    explicit Child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+                   int stdoutFd = -1, int stderrFd = -1) {
+        std::vector<std::string> environment(env);
+        for (char** e = environ; *e; ++e) environment.emplace_back(*e);
+        std::vector<char*> args, envp;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+        args.push_back(nullptr);
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
+        if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
+        if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() { Kill(SIGKILL); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool Running() const { return pid_ > 0; }
+    void Signal(int sig) const {
+        if (pid_ > 0) ::kill(pid_, sig);
+    }
+    void Kill(int sig) {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGCONT);
+        ::kill(pid_, sig);
+        Wait();
+    }
+    void Wait() {
+        if (pid_ <= 0) return;
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Waits until a sink's monitor delivers data. A null sink that has just been created sleeps in
+// blocks of up to 2 s before the keep-alive stream's low latency takes effect.
+bool WaitUntilAwake(const std::string& sink, const std::vector<std::string>& env = {}) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return false;
+    Child probe({"parec", "--latency-msec=10", "-d", sink + ".monitor"}, env, out[1]);
+    ::close(out[1]);
+    pollfd ready{out[0], POLLIN, 0};
+    const bool awake = poll(&ready, 1, 4000) == 1;
+    ::close(out[0]);
+    return awake;
+}
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old_) ::setenv(name_, old_->c_str(), 1);
+        else ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+class ScopedSource {
+public:
+    explicit ScopedSource(const CaptureSource& source) { SetChosenCaptureSource(source); }
+    ~ScopedSource() { SetChosenCaptureSource({}); }
+};
+
+class DeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(std::getenv("PULSE_SERVER")) << "run inside with-fixtures.sh --pulse";
+        static const bool awake = WaitUntilAwake(Sink());
+        ASSERT_TRUE(awake);
+        dir = std::filesystem::temp_directory_path() /
+              ("larkspur-dev-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir);
+        element = Path("~temp.wav");
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+
+    static void WriteTemplate(const std::string& path, const WaveFormat& format) {
+        const auto header = WaveHeader(format, 0);
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(header.data()), header.size());
+    }
+    static std::vector<char> ReadBytes(const std::string& path, std::size_t n) {
+        std::vector<char> bytes(n);
+        std::ifstream(path, std::ios::binary).read(bytes.data(), n);
+        return bytes;
+    }
+
+    // A 1 kHz tone at half scale, played into a sink for the given time.
+    std::unique_ptr<Child> PlayTone(const std::string& sink, double seconds,
+                                    const std::vector<std::string>& env = {}) {
+        const std::string tone = Path("tone-" + std::to_string(seconds) + ".wav");
+        if (!std::filesystem::exists(tone))
+            RunCommand({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", tone, "synth",
+                        std::to_string(seconds), "sine", "1000", "vol", "0.5"});
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        auto player = std::make_unique<Child>(
+            std::vector<std::string>{"paplay", "--latency-msec=50", "-d", sink, tone}, env, -1,
+            null);
+        ::close(null);
+        std::this_thread::sleep_for(300ms);  // the stream is up and playing
+        return player;
+    }
+
+    void OpenOnTemplate(TMediaPlayer& player, const WaveFormat& format) {
+        WriteTemplate(element, format);
+        player.SetDeviceType(dtAutoSelect);
+        player.SetFileName(element);
+        player.Open();
+    }
+
+    // Records for the given time; returns the time from the record command to the stop command.
+    static double RecordFor(TMediaPlayer& player, std::chrono::milliseconds time) {
+        const auto start = Clock::now();
+        player.Record();
+        std::this_thread::sleep_until(start + time);
+        const auto stop = Clock::now();
+        player.Stop();
+        return Seconds(stop - start);
+    }
+
+    static double LengthOf(const std::string& path) {
+        const auto info = ReadSoxInfo(path);
+        return info.valid ? double(info.samples) / info.rate : -1;
+    }
+
+    static const std::string& Sink() {
+        static const std::string sink = std::getenv("LARKSPUR_TEST_SINK");
+        return sink;
+    }
+
+    std::filesystem::path dir;
+    std::string element;
+};
+
+// A second null sink with a keep-alive stream on its monitor (an idle null sink sleeps).
+class ExtraSink {
+public:
+    explicit ExtraSink(const std::string& name) {
+        const auto r = RunCommand({"pactl", "load-module", "module-null-sink",
+                                   "sink_name=" + name, "rate=44100", "channels=2"});
+        module_ = r.status == 0 ? std::atoi(r.output.c_str()) : 0;
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        keepAlive_ = std::make_unique<Child>(
+            std::vector<std::string>{"parec", "--latency-msec=10", "-d", name + ".monitor"},
+            std::vector<std::string>{}, null);
+        ::close(null);
+        if (module_ > 0 && !WaitUntilAwake(name)) Unload();
+    }
+    ~ExtraSink() { Unload(); }
+    void Unload() {
+        keepAlive_.reset();
+        if (module_ > 0) RunCommand({"pactl", "unload-module", std::to_string(module_)});
+        module_ = 0;
+    }
+    bool Loaded() const { return module_ > 0; }
+
+private:
+    std::unique_ptr<Child> keepAlive_;
+    int module_ = 0;
+};
+
+// A PulseAudio daemon of the test's own, which it may stop or kill.
+class PrivateServer {
+public:
+    explicit PrivateServer(const std::filesystem::path& dir) : dir_(dir / "private-pa") {
+        std::filesystem::create_directories(dir_ / "run");
+        std::filesystem::create_directories(dir_ / "home");
+        std::filesystem::permissions(dir_ / "run", std::filesystem::perms::owner_all);
+        address_ = "unix:" + (dir_ / "native").string();
+        const int log = ::open((dir_ / "daemon.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        daemon_ = std::make_unique<Child>(
+            std::vector<std::string>{
+                "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                "-L", "module-native-protocol-unix socket=" + (dir_ / "native").string(),
+                "-L", "module-null-sink sink_name=priv_sink rate=44100 channels=2"},
+            Env(), log, log);
+        ::close(log);
+        for (int i = 0; i < 500 && !Answers(); ++i) std::this_thread::sleep_for(10ms);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        keepAlive_ = std::make_unique<Child>(
+            std::vector<std::string>{"parec", "--latency-msec=10", "-d", "priv_sink.monitor"},
+            Env(), null);
+        ::close(null);
+        awake_ = WaitUntilAwake("priv_sink", Env());
+    }
+    bool Ready() const { return awake_ && Answers(); }
+    bool Answers() const { return RunCommand({"pactl", "-s", address_, "info"}).status == 0; }
+    const std::string& Address() const { return address_; }
+    std::vector<std::string> Env() const {
+        return {"PULSE_SERVER=" + address_, "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
+                "HOME=" + (dir_ / "home").string()};
+    }
+    void Stop() { daemon_->Signal(SIGSTOP); }
+    void Kill() { daemon_->Kill(SIGKILL); }
+
+private:
+    std::filesystem::path dir_;
+    std::string address_;
+    std::unique_ptr<Child> daemon_;
+    std::unique_ptr<Child> keepAlive_;
+    bool awake_ = false;
+};
+
+struct FormatCase {
+    WaveFormat format;
+    const char* name;
+};
+void PrintTo(const FormatCase& c, std::ostream* out) { *out << c.name; }
+
+class ToneTest : public DeviceTest, public ::testing::WithParamInterface<FormatCase> {};
+
+TEST_P(ToneTest, ToneIsFoundAtItsFrequencyAndLevelInTheTemplatesFormat) {
+    const WaveFormat format = GetParam().format;
+    const auto tone = PlayTone(Sink(), 4);
+    TMediaPlayer player;
+    OpenOnTemplate(player, format);
+    const auto templateBytes = ReadBytes(element, 36);
+    const double wall = RecordFor(player, 2s);
+    player.Save();
+    EXPECT_EQ(player.LastError(), 0u);
+    player.Close();
+
+    // The saved header carries the template's format exactly; only the sizes differ.
+    EXPECT_EQ(ReadBytes(element, 36).size(), 36u);
+    auto saved = ReadBytes(element, 36);
+    std::copy(templateBytes.begin() + 4, templateBytes.begin() + 8, saved.begin() + 4);
+    EXPECT_EQ(saved, templateBytes);
+    const auto info = ReadSoxInfo(element);
+    ASSERT_TRUE(info.valid);
+    EXPECT_EQ(info.channels, format.channels);
+    EXPECT_EQ(info.rate, int(format.sampleRate));
+    EXPECT_EQ(info.bits, format.bitsPerSample);
+    EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
+
+    const auto stat = ReadSoxStat(element, 0.5, 1.0);
+    ASSERT_TRUE(stat.valid);
+    EXPECT_NEAR(stat.frequency, 1000, 30);
+    EXPECT_NEAR(stat.rms, 0.354, 0.02);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ToneTest,
+                         ::testing::Values(FormatCase{{2, 44100, 16}, "Stereo16bit44100"},
+                                           FormatCase{{1, 16000, 8}, "Mono8bit16000"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DeviceTest, PauseKeepsNeitherThePausedTimeNorWhatPlayedMeanwhile) {
+    TMediaPlayer player;
+    OpenOnTemplate(player, {2, 44100, 16});
+    double wall = RecordFor(player, 2s);
+    {
+        const auto tone = PlayTone(Sink(), 1.5);  // only while paused
+        std::this_thread::sleep_for(1700ms);
+    }
+    wall += RecordFor(player, 2s);
+    player.Stop();  // the finish sends a second stop
+    player.Save();
+    player.Close();
+    EXPECT_NEAR(LengthOf(element), 4.0, kLengthTolerance);
+    EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
+    const auto stat = ReadSoxStat(element, 0, 4.0);
+    ASSERT_TRUE(stat.valid);
+    EXPECT_LT(stat.maximum, 0.01);
+}
+
+TEST_F(DeviceTest, ResumedRecordingFollowsOnWithoutLossOrDuplicate) {
+    // A steady tone across the pause: the seam must not add or drop audio beyond the paused time.
+    const auto tone = PlayTone(Sink(), 8);
+    TMediaPlayer player;
+    OpenOnTemplate(player, {1, 48000, 16});
+    double wall = RecordFor(player, 1500ms);
+    std::this_thread::sleep_for(1s);
+    wall += RecordFor(player, 1500ms);
+    player.Save();
+    player.Close();
+    EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
+    // The tone runs through the seam at full level: no hole of silence was recorded there.
+    const auto seam = ReadSoxStat(element, 1.3, 0.4);
+    EXPECT_NEAR(seam.rms, 0.354, 0.03);
+}
+
+TEST_F(DeviceTest, OpenWithoutElementRecordsTheDefaultFormatAndWritesOnlyWhenSaved) {
+    WriteTemplate(element, {2, 44100, 16});
+    TMediaPlayer player;
+    player.SetDeviceType(dtWaveAudio);
+    player.SetFileName(element);
+    player.Open();
+    const auto tone = PlayTone(Sink(), 3);
+    const double wall = RecordFor(player, 1s);
+    EXPECT_EQ(std::filesystem::file_size(element), kWaveHeaderSize);
+    player.Save();
+    player.Close();
+    const auto info = ReadSoxInfo(element);
+    EXPECT_EQ(info.rate, 11025);
+    EXPECT_EQ(info.bits, 8);
+    EXPECT_EQ(info.channels, 1);
+    EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
+}
+
+TEST_F(DeviceTest, SaveElsewhereCopiesAndCloseWithoutSaveLeavesAValidElement) {
+    const auto tone = PlayTone(Sink(), 3);
+    TMediaPlayer player;
+    OpenOnTemplate(player, {2, 22050, 16});
+    const double wall = RecordFor(player, 1500ms);
+    player.SetFileName(Path("copy.wav"));
+    player.Save();
+    EXPECT_EQ(player.LastError(), 0u);
+    player.Close();
+    EXPECT_NEAR(LengthOf(Path("copy.wav")), wall, kLengthTolerance);
+    EXPECT_EQ(ReadSoxInfo(element).samples, ReadSoxInfo(Path("copy.wav")).samples);
+    EXPECT_NEAR(ReadSoxStat(element, 0.3, 1.0).frequency, 1000, 30);
+
+    // Closing during a recording, without a save: the element keeps what was captured.
+    player.SetFileName(element);
+    player.Open();
+    player.Record();
+    std::this_thread::sleep_for(1s);
+    player.Close();
+    EXPECT_NEAR(LengthOf(element), 1.0, 0.2);
+}
+
+TEST_F(DeviceTest, StopWithoutRecordAndRecordTwiceAreHarmless) {
+    TMediaPlayer player;
+    OpenOnTemplate(player, {2, 44100, 16});
+    player.Stop();
+    EXPECT_EQ(player.LastError(), 0u);
+    const auto start = Clock::now();
+    player.Record();
+    player.Record();
+    std::this_thread::sleep_for(1s);
+    const double wall = Seconds(Clock::now() - start);
+    player.Stop();
+    player.Save();
+    player.Close();
+    EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
+}
+
+TEST_F(DeviceTest, ElementThatCannotBeUsedIsRefusedAtOpen) {
+    TMediaPlayer player;
+    player.SetFileName(Path("missing.wav"));
+    try {
+        player.Open();
+        FAIL() << "opened a missing file";
+    } catch (const EMCIDeviceError& e) {
+        EXPECT_EQ(std::string(e.what()), *CaptureErrorText(kCaptureCannotReadFile));
+    }
+    WriteTemplate(element, {1, 11025, 8});
+    player.SetFileName(element);
+    EXPECT_THROW(player.Open(), EMCIDeviceError);
+    EXPECT_EQ(player.LastError(), kCaptureUnsupportedFormat);
+    EXPECT_FALSE(player.IsOpen());
+}
+
+TEST_F(DeviceTest, FullDiskStopsTheCaptureAndKeepsAValidFile) {
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    TMediaPlayer player;
+    OpenOnTemplate(player, {2, 44100, 16});
+    rlimit limit = saved;
+    limit.rlim_cur = 100000;  // about half a second of audio
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    RecordFor(player, 1500ms);
+    const std::uint32_t stopResult = player.LastError();
+    player.Save();
+    player.Close();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(stopResult, kCaptureDiskFull);
+    const auto fault = player.Fault();
+    ASSERT_TRUE(fault);
+    EXPECT_EQ(fault->code, kCaptureDiskFull);
+    const auto info = ReadSoxInfo(element);
+    ASSERT_TRUE(info.valid);
+    EXPECT_EQ(std::filesystem::file_size(element), 44u + info.samples * 4);
+    EXPECT_GT(info.samples, 20000);
+    EXPECT_EQ(fault->kept.count(), info.samples * 1000 / 44100);
+}
+
+TEST_F(DeviceTest, NoSoundServerIsRefusedAtOpenWithItsText) {
+    ScopedEnv server("PULSE_SERVER", "unix:" + Path("nothing-here"));
+    TMediaPlayer player;
+    WriteTemplate(element, {2, 44100, 16});
+    player.SetFileName(element);
+    const auto start = Clock::now();
+    try {
+        player.Open();
+        FAIL() << "opened without a server";
+    } catch (const EMCIDeviceError& e) {
+        EXPECT_EQ(std::string(e.what()), *CaptureErrorText(kCaptureNoServer));
+    }
+    EXPECT_LT(Seconds(Clock::now() - start), 1.0);
+    EXPECT_FALSE(player.IsOpen());
+}
+
+TEST_F(DeviceTest, ServerKilledMidRecordingLeavesTheAudioCapturedBefore) {
+    PrivateServer server(dir);
+    ASSERT_TRUE(server.Ready());
+    const auto tone = PlayTone("priv_sink", 6, server.Env());
+    TMediaPlayer player;
+    {
+        ScopedEnv address("PULSE_SERVER", server.Address());
+        OpenOnTemplate(player, {2, 44100, 16});
+    }
+    player.Record();
+    std::this_thread::sleep_for(2s);
+    server.Kill();
+    std::this_thread::sleep_for(300ms);
+    const auto start = Clock::now();
+    player.Stop();
+    EXPECT_EQ(player.LastError(), kCaptureServerLost);
+    player.Save();
+    player.Close();
+    EXPECT_LT(Seconds(Clock::now() - start), 1.0);
+
+    const auto fault = player.Fault();
+    ASSERT_TRUE(fault);
+    EXPECT_EQ(fault->code, kCaptureServerLost);
+    EXPECT_EQ(fault->text, *CaptureErrorText(kCaptureServerLost));
+    // What was still on its way from the server is lost with it.
+    EXPECT_GT(LengthOf(element), 2.0 - kLengthTolerance);
+    EXPECT_LT(LengthOf(element), 2.05);
+    EXPECT_NEAR(fault->kept.count() / 1000.0, LengthOf(element), 0.01);
+    const auto stat = ReadSoxStat(element, 0.3, 1.5);
+    EXPECT_NEAR(stat.frequency, 1000, 30);
+    EXPECT_NEAR(stat.rms, 0.354, 0.02);
+}
+
+TEST_F(DeviceTest, HungServerTimesOutInsteadOfHanging) {
+    PrivateServer server(dir);
+    ASSERT_TRUE(server.Ready());
+    ScopedEnv address("PULSE_SERVER", server.Address());
+    TMediaPlayer player;
+    OpenOnTemplate(player, {2, 44100, 16});
+    player.Record();
+    std::this_thread::sleep_for(500ms);
+    server.Stop();
+    auto start = Clock::now();
+    player.Stop();
+    player.Save();
+    player.Close();
+    EXPECT_LT(Seconds(Clock::now() - start), 4.0);
+    EXPECT_GT(LengthOf(element), 0.2);
+
+    start = Clock::now();
+    EXPECT_THROW(player.Open(), EMCIDeviceError);
+    EXPECT_EQ(player.LastError(), kCaptureServerTimeout);
+    EXPECT_LT(Seconds(Clock::now() - start), 7.0);
+}
+
+TEST_F(DeviceTest, ChosenSourceGoingAwayIsAFaultAndKeepsTheFile) {
+    ExtraSink other("gone_sink");
+    ASSERT_TRUE(other.Loaded());
+    ScopedSource chosen({CaptureSource::Kind::Named, "gone_sink.monitor"});
+    const auto tone = PlayTone("gone_sink", 4);
+    TMediaPlayer player;
+    OpenOnTemplate(player, {2, 44100, 16});
+    player.Record();
+    std::this_thread::sleep_for(1500ms);
+    other.Unload();
+    std::this_thread::sleep_for(300ms);
+    player.Stop();
+    EXPECT_EQ(player.LastError(), kCaptureSourceGone);
+    player.Save();
+    player.Close();
+    ASSERT_TRUE(player.Fault());
+    EXPECT_EQ(player.Fault()->code, kCaptureSourceGone);
+    EXPECT_NEAR(LengthOf(element), 1.5, 0.2);
+    EXPECT_NEAR(ReadSoxStat(element, 0.3, 1.0).frequency, 1000, 30);
+}
+
+TEST_F(DeviceTest, ChosenSourceThatDoesNotExistIsRefusedAtOpen) {
+    ScopedSource chosen({CaptureSource::Kind::Named, "no_such_source"});
+    TMediaPlayer player;
+    EXPECT_THROW(OpenOnTemplate(player, {2, 44100, 16}), EMCIDeviceError);
+    EXPECT_EQ(player.LastError(), kCaptureNoSuchSource);
+}
+
+// Switches the default output to a second null sink that carries the tone.
+class DefaultOutputSwitch : public DeviceTest {
+protected:
+    void TearDown() override {
+        // The fixture's keep-alive stream followed the default output and comes back with it;
+        // the sink it left sleeps meanwhile.
+        RunCommand({"pactl", "set-default-sink", Sink()});
+        WaitUntilAwake(Sink());
+        DeviceTest::TearDown();
+    }
+
+    // Records 2 s before and 2 s after the switch; returns the wall time recorded.
+    double RecordAcrossSwitch(TMediaPlayer& player) {
+        const auto start = Clock::now();
+        player.Record();
+        std::this_thread::sleep_until(start + 2s);
+        EXPECT_EQ(RunCommand({"pactl", "set-default-sink", "other"}).status, 0);
+        std::this_thread::sleep_until(start + 4s);
+        const double wall = Seconds(Clock::now() - start);
+        player.Stop();
+        player.Save();
+        player.Close();
+        return wall;
+    }
+
+    ExtraSink other{"other"};
+};
+
+TEST_F(DefaultOutputSwitch, StereoMixFollowsTheNewDefaultOutputWithoutAGap) {
+    ASSERT_TRUE(other.Loaded());
+    ScopedSource chosen({CaptureSource::Kind::DefaultOutputMonitor, ""});
+    const auto tone = PlayTone("other", 6);
+    TMediaPlayer player;
+    OpenOnTemplate(player, {2, 44100, 16});
+    const double wall = RecordAcrossSwitch(player);
+    EXPECT_FALSE(player.Fault());
+    EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
+    EXPECT_LT(ReadSoxStat(element, 0.2, 1.6).maximum, 0.01);  // the old output was silent
+    const auto after = ReadSoxStat(element, 2.4, 1.4);
+    EXPECT_NEAR(after.frequency, 1000, 30);
+    EXPECT_NEAR(after.rms, 0.354, 0.02);
+}
+
+TEST_F(DefaultOutputSwitch, ExplicitlyChosenSourceStaysPut) {
+    ASSERT_TRUE(other.Loaded());
+    ScopedSource chosen({CaptureSource::Kind::Named, Sink() + ".monitor"});
+    const auto tone = PlayTone("other", 6);
+    TMediaPlayer player;
+    OpenOnTemplate(player, {2, 44100, 16});
+    const double wall = RecordAcrossSwitch(player);
+    EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
+    EXPECT_LT(ReadSoxStat(element, 0.2, 3.6).maximum, 0.01);
+}
+
+TEST_F(DeviceTest, KilledRecorderLeavesAReadableElementWithTheTone) {
+    const auto tone = PlayTone(Sink(), 6);
+    WriteTemplate(element, {2, 44100, 16});
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    Child recorder({self, "--record-until-killed", element}, {}, ready[1]);
+    ::close(ready[1]);
+    char line[16] = {};
+    ASSERT_GT(read(ready[0], line, sizeof line - 1), 0);  // "recording"
+    ::close(ready[0]);
+    std::this_thread::sleep_for(3s);
+    recorder.Kill(SIGKILL);
+
+    const auto info = ReadSoxInfo(element);
+    ASSERT_TRUE(info.valid);
+    EXPECT_GE(LengthOf(element), 2.0);
+    const auto stat = ReadSoxStat(element, 0.5, 1.5);
+    EXPECT_NEAR(stat.frequency, 1000, 30);
+    EXPECT_NEAR(stat.rms, 0.354, 0.02);
+}
+
+// The child of the crash test: records into the element until it is killed.
+int RecordUntilKilled(const std::string& element) {
+    TMediaPlayer player;
+    player.SetFileName(element);
+    player.Open();
+    player.Record();
+    if (write(1, "recording\n", 10) != 10) return 1;
+    for (;;) pause();
+}
+
+}  // namespace
+}  // namespace larkspur
+
+int main(int argc, char** argv) {
+    larkspur::self = argv[0];
+    if (argc == 3 && std::string(argv[1]) == "--record-until-killed")
+        return larkspur::RecordUntilKilled(argv[2]);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
