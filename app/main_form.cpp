@@ -5,6 +5,8 @@
 #include "app/recording_control.h"
 #include "audio/media_player.h"
 #include "audio/wav2mp3.h"
+#include "config/audio_option_form.h"
+#include "config/general_option_form.h"
 #include "help/help_commands.h"
 #include "platform/artwork.h"
 #include "platform/error_box.h"
@@ -282,8 +284,6 @@ void TForm1::SetOptionDialogs(QDialog* general, QDialog* audio, QDialog* keyboar
 
 void TForm1::SetAboutBox(QDialog* about) { aboutBox_ = about; }
 
-void TForm1::SetRecorderSettings(const RecorderSettings* settings) { settings_ = settings; }
-
 bool TForm1::IsRecording() const { return recording_->IsRecording(); }
 bool TForm1::IsPaused() const { return recording_->IsPaused(); }
 bool TForm1::IsFinishing() const { return recording_->IsFinishing(); }
@@ -308,12 +308,35 @@ void TForm1::SetTimerEnabled(bool enabled) {
     }
 }
 
-int TForm1::SampleRateIndex() const { return settings_ ? settings_->SampleRateIndex() : 0; }
-int TForm1::SampleSizeIndex() const { return settings_ ? settings_->SampleSizeIndex() : 0; }
-int TForm1::TrackIndex() const { return settings_ ? settings_->TrackIndex() : 0; }
-bool TForm1::SaveToMp3() const { return settings_ && settings_->SaveToMp3(); }
-bool TForm1::AskForFileName() const { return settings_ && settings_->AskForFileName(); }
-bool TForm1::PlayAfterRecording() const { return settings_ && settings_->PlayAfterRecording(); }
+int TForm1::SampleRateIndex() const {
+    const auto* audio = qobject_cast<const TAudioOptionForm*>(audioOptions_);
+    return audio ? audio->SampleRateIndex() : 0;
+}
+
+int TForm1::SampleSizeIndex() const {
+    const auto* audio = qobject_cast<const TAudioOptionForm*>(audioOptions_);
+    return audio ? audio->SampleSizeIndex() : 0;
+}
+
+int TForm1::TrackIndex() const {
+    const auto* audio = qobject_cast<const TAudioOptionForm*>(audioOptions_);
+    return audio ? audio->TrackIndex() : 0;
+}
+
+bool TForm1::SaveToMp3() const {
+    const auto* audio = qobject_cast<const TAudioOptionForm*>(audioOptions_);
+    return audio && audio->SaveToMp3();
+}
+
+bool TForm1::AskForFileName() const {
+    const auto* general = qobject_cast<const TGeneralOptionForm*>(generalOptions_);
+    return general && general->AskForFileName();
+}
+
+bool TForm1::PlayAfterRecording() const {
+    const auto* general = qobject_cast<const TGeneralOptionForm*>(generalOptions_);
+    return general && general->PlayAfterRecording();
+}
 
 int TForm1::FilterIndex() const {
     return static_cast<int>(SaveDialog1->nameFilters().indexOf(SaveDialog1->selectedNameFilter())) + 1;

@@ -55,10 +55,6 @@ public:
     // The dialogs the toolbar and the Options menu show modally.
     void SetOptionDialogs(QDialog* general, QDialog* audio, QDialog* keyboard);
     void SetAboutBox(QDialog* about);
-    // Where recordings read the option dialogs' current choices. Until it is set: each list's
-    // first entry, WAV, automatic naming, no playing.
-    void SetRecorderSettings(const RecorderSettings* settings);
-
     // The recording state, as the hotkeys read it.
     bool IsRecording() const;
     bool IsPaused() const;
@@ -144,6 +140,8 @@ private:
     void SetTimerEnabled(bool enabled) override;
     int TimerTag() const override { return Timer1->Tag; }
     void SetTimerTag(int tag) override { Timer1->Tag = tag; }
+    // Read from the Audio and General options at the moment of use; without them, each list's
+    // first entry, WAV, automatic naming, no playing.
     int SampleRateIndex() const override;
     int SampleSizeIndex() const override;
     int TrackIndex() const override;
@@ -161,7 +159,6 @@ private:
     QDialog* aboutBox_ = nullptr;
     bool centred_ = false;
 
-    const RecorderSettings* settings_ = nullptr;
     std::unique_ptr<TMediaPlayer> player_;  // the recording device; MediaPlayer1 marks its place
     std::unique_ptr<Finisher> finisher_;
     std::unique_ptr<RecordingControl> recording_;

@@ -2,6 +2,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QRadioButton>
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QDir>
@@ -40,8 +43,28 @@ void RecorderTest::SetUp() {
     previousSink_ = SetMessageBoxSink([this](const MessageBoxRequest& r) { boxes_.push_back(r); });
     SetApplicationTitle(QStringLiteral("Larkspur"));
     form_ = std::make_unique<TForm1>(capture_, Dir());
-    form_->SetRecorderSettings(&settings_);
+    audioOptions_ = std::make_unique<TAudioOptionForm>([](int) {});
+    generalOptions_ = std::make_unique<TGeneralOptionForm>();
+    form_->SetOptionDialogs(generalOptions_.get(), audioOptions_.get(), &keyOptions_);
+    ChooseFormat(0, 0, 0);
+    ChooseMp3(false);
+    ChooseAskForName(false);
+    ChoosePlay(false);
 }
+
+void RecorderTest::ChooseFormat(int rateIndex, int sizeIndex, int trackIndex) {
+    audioOptions_->ComboBox1->setCurrentIndex(rateIndex);
+    audioOptions_->ComboBox2->setCurrentIndex(sizeIndex);
+    audioOptions_->ComboBox3->setCurrentIndex(trackIndex);
+}
+
+void RecorderTest::ChooseMp3(bool mp3) { (mp3 ? audioOptions_->RadioButton2 : audioOptions_->RadioButton1)->setChecked(true); }
+
+void RecorderTest::ChooseAskForName(bool ask) {
+    (ask ? generalOptions_->RadioButton5 : generalOptions_->RadioButton6)->setChecked(true);
+}
+
+void RecorderTest::ChoosePlay(bool play) { generalOptions_->CheckBox1->setChecked(play); }
 
 void RecorderTest::TearDown() {
     form_.reset();

@@ -2,7 +2,8 @@
 // The main window over a capture double, with the clocks, option choices, shell and message boxes
 // under the test's control, for the recording and finishing tests.
 #include "app/main_form.h"
-#include "app/recorder_ports.h"
+#include "config/audio_option_form.h"
+#include "config/general_option_form.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/shell.h"
@@ -15,7 +16,11 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
 #include <vector>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace larkspur::test {
 
@@ -41,19 +46,6 @@ private:
     std::chrono::milliseconds monotonic_{123456789};
 };
 
-class FakeSettings : public RecorderSettings {
-public:
-    int rate = 0, size = 0, track = 0;
-    bool mp3 = false, ask = false, play = false;
-
-    int SampleRateIndex() const override { return rate; }
-    int SampleSizeIndex() const override { return size; }
-    int TrackIndex() const override { return track; }
-    bool SaveToMp3() const override { return mp3; }
-    bool AskForFileName() const override { return ask; }
-    bool PlayAfterRecording() const override { return play; }
-};
-
 class RecordingShell : public Shell {
 public:
     std::vector<ShellRequest> requests;
@@ -61,7 +53,9 @@ public:
     void StartVolumeControl() override {}
 };
 
-// Each test gets its own folder for ~temp.wav and the recordings.
+// Each test gets its own folder for ~temp.wav and the recordings. The window reads its choices
+// from real Audio and General options dialogs (not loaded from Config.ini): at first 44100 Hz,
+// 16 bit, stereo, WAV, automatic naming, no playing.
 class RecorderTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -79,12 +73,20 @@ protected:
     // Record for the given time, ticking every 500 ms.
     void RecordFor(std::chrono::seconds s);
 
+    // Choices in the option dialogs, as the user makes them.
+    void ChooseFormat(int rateIndex, int sizeIndex, int trackIndex);
+    void ChooseMp3(bool mp3);
+    void ChooseAskForName(bool ask);
+    void ChoosePlay(bool play);
+
     // The message boxes shown since the last call, emptied.
     std::vector<MessageBoxRequest> TakeBoxes();
 
     QTemporaryDir dir_;
     ManualClock clock_;
-    FakeSettings settings_;
+    std::unique_ptr<TAudioOptionForm> audioOptions_;
+    std::unique_ptr<TGeneralOptionForm> generalOptions_;
+    QDialog keyOptions_;
     RecordingShell shell_;
     std::shared_ptr<FakeCapture> capture_ = std::make_shared<FakeCapture>();
     std::unique_ptr<TForm1> form_;

@@ -68,9 +68,7 @@ TEST_F(RecordingWindowTest, PauseAndStopWithoutARecordingChangeNothing) {
 }
 
 TEST_F(RecordingWindowTest, RecordStartsTheDeviceOnAFreshTemplateAndShowsZero) {
-    settings_.rate = 2;  // 24000
-    settings_.size = 1;  // 8 bit
-    settings_.track = 1;  // mono
+    ChooseFormat(2, 1, 1);  // 24000 Hz, 8 bit, mono
     form_->ToolButton1Click();
     EXPECT_EQ(Now(), kRecording);
     EXPECT_TRUE(form_->IsRecording());
@@ -82,6 +80,16 @@ TEST_F(RecordingWindowTest, RecordStartsTheDeviceOnAFreshTemplateAndShowsZero) {
     EXPECT_EQ(capture_->Format(), (WaveFormat{1, 24000, 8}));
     EXPECT_EQ(form_->Recording().StartTime(), clock_.LocalTime());
     EXPECT_EQ(form_->Recording().TempPath(), TempPath());
+}
+
+TEST_F(RecordingWindowTest, AListWithoutASelectionRecordsWithItsFirstEntry) {
+    ChooseFormat(-1, -1, 1);
+    form_->ToolButton1Click();
+    EXPECT_EQ(capture_->Format(), (WaveFormat{1, 44100, 16}));
+    form_->ToolButton3Click();
+    ChooseFormat(4, 1, -1);
+    form_->ToolButton1Click();
+    EXPECT_EQ(capture_->Format(), (WaveFormat{2, 16000, 8}));
 }
 
 TEST_F(RecordingWindowTest, TicksShowTheElapsedTime) {

@@ -1,0 +1,291 @@
+// Finishing a recording on the real main window (offscreen): naming, the Save dialog, WAV and MP3
+// output, and what is kept when the output cannot be written.
+#include "app/recording_control.h"
+#include "audio/capture_device.h"
+#include "tests/gui/app_recording_support.h"
+#include "tests/unit/mp3_test_support.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QFile>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimeZone>
+#include <cstdlib>
+#include <ctime>
+
+namespace larkspur::test {
+namespace {
+
+class FinishingTest : public RecorderTest {
+protected:
+    // Record for the given time, then Stop.
+    void RecordAndStop(std::chrono::seconds length) {
+        form_->ToolButton1Click();
+        RecordFor(length);
+        form_->ToolButton3Click();
+    }
+
+    static QByteArray Read(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    static void Write(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+    // The MP3 holds the double's 1 kHz tone for the given time, at the recording's rate and channels.
+    static void ExpectMp3(const QString& path, long rate, int channels, std::chrono::milliseconds length) {
+        const mp3test::DecodedMp3 d = mp3test::Decode(path.toStdString());
+        ASSERT_EQ(d.rate, rate);
+        ASSERT_EQ(d.channels, channels);
+        for (const auto& f : d.frames) EXPECT_EQ(f.bitrate, 192);
+        const std::size_t frames = std::size_t(length.count()) * rate / 1000;
+        const auto dp = mp3test::LameDelayPadding(rate, channels, frames);
+        EXPECT_EQ(d.Frames(), frames + dp.delay + dp.padding);
+        const auto x = mp3test::Channel(d.samples, channels, 0, frames / 4, frames / 2);
+        EXPECT_NEAR(mp3test::Frequency(x, rate), 1000, 5);
+        EXPECT_NEAR(mp3test::Rms(x), 0.5 / std::sqrt(2.0), 0.02);
+    }
+
+    QString TextOf(QFileDialog* dialog) {
+        auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        return edit ? edit->text() : QStringLiteral("<no file-name box>");
+    }
+};
+
+TEST_F(FinishingTest, AutomaticNamesComeFromOneReadingOfTheLocalTime) {
+    clock_.SetLocal(2006, 3, 7, 14, 5, 7);
+    RecordAndStop(2s);  // stopped at 14:05:09
+    EXPECT_EQ(Files(), QStringList{"2006_3_7_14_5_9.wav"});
+    EXPECT_EQ(form_->OutputPath(), Dir() + "2006_3_7_14_5_9.wav");
+    EXPECT_EQ(WaveMilliseconds(form_->OutputPath()), 2000);
+
+    clock_.SetLocal(2006, 12, 25, 9, 29, 57);
+    RecordAndStop(3s);
+    EXPECT_EQ(Files(), (QStringList{"2006_12_25_9_30_0.wav", "2006_3_7_14_5_9.wav"}));
+    EXPECT_EQ(WaveMilliseconds(Dir() + "2006_12_25_9_30_0.wav"), 3000);
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(shell_.requests.empty());
+}
+
+TEST_F(FinishingTest, SaveToMp3ConvertsAndLeavesNoWaveFile) {
+    ChooseMp3(true);
+    ChoosePlay(true);
+    clock_.SetLocal(2006, 3, 7, 14, 5, 7);
+    RecordAndStop(2s);
+    EXPECT_EQ(Files(), QStringList{"2006_3_7_14_5_9.mp3"});
+    EXPECT_EQ(form_->OutputPath(), Dir() + "2006_3_7_14_5_9.mp3");
+    EXPECT_EQ(form_->Mp3Path, form_->OutputPath());
+    ExpectMp3(form_->OutputPath(), 44100, 2, 2000ms);
+    ASSERT_EQ(shell_.requests.size(), 1u);
+    EXPECT_EQ(shell_.requests[0].target, form_->OutputPath());
+    EXPECT_EQ(shell_.requests[0].verb, "");
+    EXPECT_EQ(shell_.requests[0].owner, form_.get());
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(FinishingTest, TwoRecordingsInOneSecondBothSurvive) {
+    RecordAndStop(1s);
+    clock_.Jump(-1s);
+    RecordAndStop(1s);
+    EXPECT_EQ(Files(), (QStringList{"2006_3_7_14_5_10 (1).wav", "2006_3_7_14_5_10.wav"}));
+}
+
+TEST_F(FinishingTest, TheSaveDialogStoresANameWithoutExtensionAsWave) {
+    ChooseAskForName(true);
+    ChoosePlay(true);
+    bool finishing = false;
+    QString preset;
+    WhenSaveDialogShows([&](QFileDialog* d) {
+        finishing = form_->IsFinishing() && !form_->IsRecording();
+        preset = TextOf(d);
+        TypeAndAccept(d, Dir() + "take1");
+    });
+    RecordAndStop(2s);
+    EXPECT_TRUE(finishing);
+    EXPECT_EQ(preset, "*.mp3");  // the dialog starts on the MP3 entry
+    EXPECT_FALSE(form_->IsFinishing());
+    EXPECT_EQ(Files(), QStringList{"take1"});
+    EXPECT_EQ(WaveMilliseconds(Dir() + "take1"), 2000);
+    ASSERT_EQ(shell_.requests.size(), 1u);
+    EXPECT_EQ(shell_.requests[0].target, Dir() + "take1");
+}
+
+TEST_F(FinishingTest, AnUpperCaseMp3NameIsConvertedUnderTheLowerCaseName) {
+    ChooseAskForName(true);
+    WhenSaveDialogShows([&](QFileDialog* d) { TypeAndAccept(d, Dir() + "take.MP3"); });
+    RecordAndStop(2s);
+    EXPECT_EQ(Files(), QStringList{"take.mp3"});
+    EXPECT_EQ(form_->OutputPath(), Dir() + "take.mp3");
+    ExpectMp3(Dir() + "take.mp3", 44100, 2, 2000ms);
+}
+
+TEST_F(FinishingTest, AnUpperCaseMp3NameNeverReplacesTheLowerCaseFile) {
+    ChooseAskForName(true);
+    Write(Dir() + "take.mp3", "another recording");
+    WhenSaveDialogShows([&](QFileDialog* d) { TypeAndAccept(d, Dir() + "take.MP3"); });
+    RecordAndStop(2s);
+    EXPECT_EQ(Files(), (QStringList{"take.MP3", "take.mp3"}));
+    EXPECT_EQ(Read(Dir() + "take.mp3"), "another recording");
+    EXPECT_EQ(form_->OutputPath(), Dir() + "take.MP3");
+    ExpectMp3(Dir() + "take.MP3", 44100, 2, 2000ms);
+}
+
+TEST_F(FinishingTest, AMixedCaseMp3NameIsStoredAsWave) {
+    ChooseAskForName(true);
+    ChooseMp3(true);  // the typed name decides, not the option
+    WhenSaveDialogShows([&](QFileDialog* d) { TypeAndAccept(d, Dir() + "take.Mp3"); });
+    RecordAndStop(2s);
+    EXPECT_EQ(Files(), QStringList{"take.Mp3"});
+    EXPECT_EQ(WaveMilliseconds(Dir() + "take.Mp3"), 2000);
+}
+
+TEST_F(FinishingTest, CancelDiscardsTheRecording) {
+    ChooseAskForName(true);
+    ChoosePlay(true);
+    WhenSaveDialogShows([&](QFileDialog* d) { Cancel(d); });
+    RecordAndStop(2s);
+    EXPECT_TRUE(Files().isEmpty());
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(shell_.requests.empty());
+    EXPECT_EQ(ApplicationTitle(), "Larkspur - Stop");
+}
+
+TEST_F(FinishingTest, PickingAnotherTypeRewritesTheExtensionInTheNameBox) {
+    ChooseAskForName(true);
+    form_->SaveDialog1->selectNameFilter("*.wav");
+    QStringList seen;
+    WhenSaveDialogShows([&](QFileDialog* d) {
+        auto* types = d->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        ASSERT_NE(types, nullptr);
+        seen << TextOf(d);
+        QTest::keyClick(types, Qt::Key_Down);  // the user picks "*.mp3"
+        seen << TextOf(d);
+        QTest::keyClick(types, Qt::Key_Up);
+        seen << TextOf(d);
+        d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText("take");
+        QTest::keyClick(types, Qt::Key_Down);
+        seen << TextOf(d);
+        d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText("take.");
+        QTest::keyClick(types, Qt::Key_Up);  // the "." alone is enough
+        seen << TextOf(d);
+        d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText("take.wav");
+        QTest::keyClick(types, Qt::Key_Up);  // already "*.wav": no type change
+        seen << TextOf(d);
+        QTest::keyClick(types, Qt::Key_Down);
+        seen << TextOf(d);
+        TypeAndAccept(d, Dir() + TextOf(d));
+    });
+    RecordAndStop(2s);
+    EXPECT_EQ(seen, (QStringList{"*.wav", "*.mp3", "*.wav", "take", "take.wav", "take.wav", "take.mp3"}));
+    EXPECT_EQ(Files(), QStringList{"take.mp3"});
+    ExpectMp3(Dir() + "take.mp3", 44100, 2, 2000ms);
+    // The dialog keeps the entry last chosen for the next time.
+    EXPECT_EQ(form_->SaveDialog1->selectedNameFilter(), "*.mp3");
+}
+
+TEST_F(FinishingTest, AnMp3AtAnUnsupportedRateIsKeptAsWave) {
+    ChooseMp3(true);
+    ChoosePlay(true);
+    ChooseFormat(3, 0, 0);  // 22050 Hz
+    clock_.SetLocal(2006, 3, 7, 14, 5, 7);
+    Write(Dir() + "2006_3_7_14_5_9.wav", "an earlier recording");
+    RecordAndStop(2s);
+    const QString kept = Dir() + "2006_3_7_14_5_9 (1).wav";
+    EXPECT_EQ(Files(), (QStringList{"2006_3_7_14_5_9 (1).wav", "2006_3_7_14_5_9.wav"}));
+    EXPECT_EQ(Read(Dir() + "2006_3_7_14_5_9.wav"), "an earlier recording");
+    EXPECT_EQ(WaveMilliseconds(kept), 2000);
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_EQ(boxes_[0].caption, "Wav2Mp3 ERROR");
+    EXPECT_EQ(boxes_[0].text, "Unsuported sample rate");
+    EXPECT_TRUE(boxes_[1].text.contains(Dir() + "2006_3_7_14_5_9.mp3")) << boxes_[1].text.toStdString();
+    EXPECT_TRUE(boxes_[1].text.contains(kept)) << boxes_[1].text.toStdString();
+    ASSERT_EQ(shell_.requests.size(), 1u);
+    EXPECT_EQ(shell_.requests[0].target, kept);
+}
+
+TEST_F(FinishingTest, ATargetThatCannotBeWrittenKeepsTheRecordingUntilTheNextRecord) {
+    ChooseAskForName(true);
+    Write(Dir() + "plain", "a file, not a folder");
+    WhenSaveDialogShows([&](QFileDialog* d) { TypeAndAccept(d, Dir() + "plain/take.wav"); });
+    RecordAndStop(3s);
+    EXPECT_EQ(Files(), (QStringList{"plain", "~temp.wav"}));
+    EXPECT_EQ(WaveMilliseconds(TempPath()), 3000);
+    auto boxes = TakeBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains(Dir() + "plain/take.wav"));
+    EXPECT_TRUE(boxes[0].text.contains(TempPath()));
+
+    // The next Record keeps it under the name its last change gives it, and says so once.
+    setenv("TZ", "UTC", 1);
+    tzset();
+    const QDateTime modified(QDate(2006, 12, 25), QTime(9, 30, 0), QTimeZone::utc());
+    QFile temp(TempPath());
+    ASSERT_TRUE(temp.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(temp.setFileTime(modified, QFileDevice::FileModificationTime));
+    temp.close();
+    ChooseAskForName(false);
+    form_->ToolButton1Click();
+    unsetenv("TZ");
+    tzset();
+    boxes = TakeBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains(Dir() + "2006_12_25_9_30_0.wav")) << boxes[0].text.toStdString();
+    EXPECT_EQ(WaveMilliseconds(Dir() + "2006_12_25_9_30_0.wav"), 3000);
+    EXPECT_EQ(QFileInfo(TempPath()).size(), 44);  // a fresh template for the new recording
+    RecordFor(1s);
+    form_->ToolButton3Click();
+    form_->ToolButton1Click();
+    EXPECT_TRUE(TakeBoxes().empty());  // nothing left over this time
+}
+
+TEST_F(FinishingTest, AnMp3ThatCannotBeWrittenIsKeptAsTheTemporaryFile) {
+    ChooseAskForName(true);
+    Write(Dir() + "plain", "x");
+    WhenSaveDialogShows([&](QFileDialog* d) { TypeAndAccept(d, Dir() + "plain/take.mp3"); });
+    RecordAndStop(2s);
+    EXPECT_EQ(Files(), (QStringList{"plain", "~temp.wav"}));
+    EXPECT_EQ(WaveMilliseconds(TempPath()), 2000);
+    ASSERT_FALSE(boxes_.empty());
+    EXPECT_TRUE(boxes_.back().text.contains(TempPath()));
+}
+
+TEST_F(FinishingTest, TheTemporaryFileItselfAsTargetIsNeverDestroyed) {
+    ChooseAskForName(true);
+    WhenSaveDialogShows([&](QFileDialog* d) {
+        d->setOption(QFileDialog::DontConfirmOverwrite);
+        TypeAndAccept(d, TempPath());
+    });
+    RecordAndStop(2s);
+    EXPECT_EQ(Files(), QStringList{"~temp (1).wav"});
+    EXPECT_EQ(WaveMilliseconds(Dir() + "~temp (1).wav"), 2000);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_TRUE(boxes_[0].text.contains(Dir() + "~temp (1).wav"));
+}
+
+TEST_F(FinishingTest, ALeftoverTemplateIsReplacedSilently) {
+    Write(TempPath(), QByteArray(44, 'x'));
+    form_->ToolButton1Click();
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(Files(), QStringList{"~temp.wav"});
+}
+
+TEST_F(FinishingTest, ADeviceFaultIsToldAtTheFinishAndTheRecordingUpToItIsKept) {
+    form_->ToolButton1Click();
+    RecordFor(3s);
+    capture_->InjectFault(kCaptureSourceGone);
+    RecordFor(2s);
+    EXPECT_TRUE(boxes_.empty());
+    form_->ToolButton3Click();
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_TRUE(boxes_[0].text.contains(QString::fromStdString(*CaptureErrorText(kCaptureSourceGone))));
+    EXPECT_TRUE(boxes_[0].text.contains("00:00:03"));
+    EXPECT_EQ(Files(), QStringList{"2006_3_7_14_5_14.wav"});
+    EXPECT_EQ(WaveMilliseconds(Dir() + "2006_3_7_14_5_14.wav"), 3000);
+}
+
+}  // namespace
+}  // namespace larkspur::test
