@@ -54,7 +54,7 @@ TAboutBox::TAboutBox(QWidget* parent)
     bold.setBold(true);
     ProductName->setFont(bold);
     Version = AboutLabel(GroupBox1, "Version", QStringLiteral("Version 2.0"), {32, 72, 121, 13});
-    Comments = AboutLabel(GroupBox1, "Comments", QStringLiteral("Records what your computer plays."),
+    Comments = AboutLabel(GroupBox1, "Comments", QStringLiteral("Records what you hear."),
                           {16, 160, 161, 13});
     Copyright = AboutLabel(GroupBox1, "Copyright", QStringLiteral("Kestrel Software"), {16, 176, 161, 13});
 

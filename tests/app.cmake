@@ -6,3 +6,9 @@ larkspur_test(app_recording_logic_test SOURCES unit/app_recording_logic_test.cpp
 larkspur_test(app_recording_window_test
   SOURCES gui/app_recording_window_test.cpp gui/app_recording_support.cpp support/fake_capture.cpp
   LIBS larkspur_app Qt6::Test)
+
+# Start-up and the main window (foundation).
+larkspur_test(app_main_window_test SOURCES gui/app_main_window_test.cpp gui/app_qt_main.cpp LIBS larkspur_app Qt6::Test)
+larkspur_test(app_error_box_test SOURCES unit/app_error_box_test.cpp LIBS larkspur_platform GTest::gtest_main)
+larkspur_test(app_e2e_test SOURCES e2e/app_e2e_test.cpp LIBS Qt6::Core PkgConfig::X11 FIXTURES x TIMEOUT 120)
+add_dependencies(app_e2e_test larkspur)

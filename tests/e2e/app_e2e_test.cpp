@@ -1,0 +1,148 @@
+// The built program on a real X server: its window maps with its title and class, centred, fixed
+// in size, and File > Exit or the close box end it with exit code 0.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+// What a window manager sends when the close box is clicked.
+void SendDeleteWindow(unsigned long window);
+
+// Runs a helper program to its end and returns what it printed.
+QString RunTool(const QString& program, const QStringList& args, int timeoutMs = 10000) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return {};
+    }
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+class ProgramTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(qgetenv("DISPLAY").isEmpty()) << "runs under its own Xvfb";
+        const QString out = QString::fromLocal8Bit(qgetenv("LARKSPUR_OUT_DIR"));
+        ASSERT_FALSE(out.isEmpty());
+        program_.setProgram(out + "/larkspur");
+        // The program finds its files by its own directory, not by the working directory.
+        ASSERT_TRUE(workDir_.isValid());
+        program_.setWorkingDirectory(workDir_.path());
+        program_.setProcessChannelMode(QProcess::ForwardedChannels);
+        program_.start();
+        ASSERT_TRUE(program_.waitForStarted(5000));
+        window_ = WaitForWindow();
+        ASSERT_NE(window_, 0u) << "no visible window of class \"Kestrel Audio Recorder\"";
+    }
+
+    void TearDown() override {
+        if (program_.state() != QProcess::NotRunning) {
+            program_.kill();
+            program_.waitForFinished(5000);
+        }
+    }
+
+    unsigned long WaitForWindow() {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 10000) {
+            const QString ids = RunTool("xdotool", {"search", "--onlyvisible", "--class", "^Kestrel Audio Recorder$"});
+            if (!ids.isEmpty()) return ids.split('\n').first().toULong();
+            QThread::msleep(50);
+        }
+        return 0;
+    }
+
+    QString Property(const char* name) {
+        return RunTool("xprop", {"-id", QString::number(window_), name});
+    }
+
+    void ExpectCleanExit() {
+        ASSERT_TRUE(program_.waitForFinished(10000)) << "the program did not end";
+        EXPECT_EQ(program_.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program_.exitCode(), 0);
+    }
+
+    QTemporaryDir workDir_;
+    QProcess program_;
+    unsigned long window_ = 0;
+};
+
+TEST_F(ProgramTest, WindowMapsWithTitleClassAndFixedSizeThenFileExitEndsIt) {
+    EXPECT_EQ(Property("WM_CLASS"), "WM_CLASS(STRING) = \"larkspur\", \"Kestrel Audio Recorder\"");
+    EXPECT_EQ(Property("_NET_WM_NAME"), "_NET_WM_NAME(UTF8_STRING) = \"Larkspur\"");
+    EXPECT_EQ(Property("_NET_WM_ICON_NAME"), "_NET_WM_ICON_NAME(UTF8_STRING) = \"Larkspur\"");
+    EXPECT_EQ(Property("_NET_WM_PID"), QString("_NET_WM_PID(CARDINAL) = %1").arg(program_.processId()));
+    EXPECT_TRUE(Property("_NET_WM_ICON").contains("Icon (32 x 32)")) << "the program's icon is set";
+
+    // Fixed size: 392 wide, the menu bar above the 333-pixel client area.
+    const QString hints = Property("WM_NORMAL_HINTS");
+    const QRegularExpressionMatch min = QRegularExpression("minimum size: (\\d+) by (\\d+)").match(hints);
+    const QRegularExpressionMatch max = QRegularExpression("maximum size: (\\d+) by (\\d+)").match(hints);
+    ASSERT_TRUE(min.hasMatch() && max.hasMatch()) << hints.toStdString();
+    EXPECT_EQ(min.captured(0).mid(8), max.captured(0).mid(8));
+    EXPECT_EQ(min.captured(1).toInt(), 392);
+    const int height = min.captured(2).toInt();
+    EXPECT_GT(height, 333);
+    EXPECT_LT(height, 333 + 40);
+
+    // Centred on the 1280 x 1024 screen.
+    const QString geometry = RunTool("xdotool", {"getwindowgeometry", QString::number(window_)});
+    const QRegularExpressionMatch at = QRegularExpression("Position: (\\d+),(\\d+)").match(geometry);
+    ASSERT_TRUE(at.hasMatch()) << geometry.toStdString();
+    EXPECT_NEAR(at.captured(1).toInt(), (1280 - 392) / 2, 1);
+    EXPECT_NEAR(at.captured(2).toInt(), (1024 - height) / 2, 1);
+
+    // File > Exit: open the File menu with the mouse, then its last item.
+    RunTool("xdotool", {"mousemove", "--window", QString::number(window_), "14", "10", "click", "1"});
+    QThread::msleep(300);
+    RunTool("xdotool", {"key", "Up", "Return"});
+    ExpectCleanExit();
+}
+
+TEST_F(ProgramTest, TheCloseBoxEndsItWithExitCodeZero) {
+    SendDeleteWindow(window_);
+    ExpectCleanExit();
+}
+
+TEST_F(ProgramTest, WritesNothingIntoTheWorkingDirectory) {
+    const QDir dir(workDir_.path());
+    EXPECT_TRUE(dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+}
+
+}  // namespace
+
+// Xlib last: its macros (None, Bool, Status) clash with GoogleTest's names.
+#include <X11/Xlib.h>
+
+namespace {
+
+void SendDeleteWindow(unsigned long window) {
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XCloseDisplay(display);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
