@@ -118,7 +118,8 @@ void TKeyOptionForm::Edit1KeyDown(QLineEdit* field, const QKeyEvent& key) {
     // the entry and the field keep what they had.
     if (code == vk::Return || code == 0) return;
     Qt::KeyboardModifiers held = key.modifiers();
-    // Under X a modifier key's own event carries the state before it was pressed.
+    // A modifier key's own event carries the state before it (X) or after it (others), and Qt
+    // toggles that key's bit in it; either way the pressed modifier counts as held.
     if (code == vk::Control) held |= Qt::ControlModifier;
     if (code == vk::Menu) held |= Qt::AltModifier;
     if (code == vk::Shift) held |= Qt::ShiftModifier;

@@ -21,3 +21,11 @@ add_dependencies(hotkeys_test_support
 
 larkspur_test(hotkeys_table_test SOURCES unit/hotkeys_table_test.cpp
   LIBS hotkeys_test_support GTest::gtest_main)
+larkspur_test(hotkeys_dispatch_test SOURCES unit/hotkeys_dispatch_test.cpp
+  LIBS hotkeys_test_support GTest::gtest_main)
+larkspur_test(hotkeys_hook_library_test SOURCES unit/hotkeys_hook_library_test.cpp
+  LIBS hotkeys_test_support)
+larkspur_test(hotkeys_dialog_test SOURCES gui/hotkeys_dialog_test.cpp gui/app_qt_main.cpp
+  LIBS hotkeys_test_support Qt6::Test)
+larkspur_test(hotkeys_dialog_x_test SOURCES gui/hotkeys_dialog_x_test.cpp gui/app_qt_main.cpp
+  LIBS hotkeys_test_support Qt6::Test FIXTURES x TIMEOUT 60)

@@ -244,9 +244,3 @@ TEST_F(KbtapWatch, WithoutADisplaySetHookDoesNothing) {
 
 }  // namespace
 }  // namespace larkspur
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
