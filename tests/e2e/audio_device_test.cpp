@@ -9,24 +9,21 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <poll.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace larkspur {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using test::Child;
 using test::ReadSoxInfo;
+using test::WaitUntilAwake;
 using test::ReadSoxStat;
 using test::RunCommand;
 
@@ -35,63 +32,6 @@ constexpr double kLengthTolerance = 0.150;  // seconds
 const char* self = nullptr;  // this test binary, for the recording child of the crash test
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-// A child process, killed and reaped when it goes out of scope.
-class Child {
-public:
-    explicit Child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
-                   int stdoutFd = -1, int stderrFd = -1) {
-        std::vector<std::string> environment(env);
-        for (char** e = environ; *e; ++e) environment.emplace_back(*e);
-        std::vector<char*> args, envp;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-        args.push_back(nullptr);
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
-        if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
-        if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Child() { Kill(SIGKILL); }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    bool Running() const { return pid_ > 0; }
-    void Signal(int sig) const {
-        if (pid_ > 0) ::kill(pid_, sig);
-    }
-    void Kill(int sig) {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGCONT);
-        ::kill(pid_, sig);
-        Wait();
-    }
-    void Wait() {
-        if (pid_ <= 0) return;
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-// Waits until a sink's monitor delivers data. A null sink that has just been created sleeps in
-// blocks of up to 2 s before the keep-alive stream's low latency takes effect.
-bool WaitUntilAwake(const std::string& sink, const std::vector<std::string>& env = {}) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return false;
-    Child probe({"parec", "--latency-msec=10", "-d", sink + ".monitor"}, env, out[1]);
-    ::close(out[1]);
-    pollfd ready{out[0], POLLIN, 0};
-    const bool awake = poll(&ready, 1, 4000) == 1;
-    ::close(out[0]);
-    return awake;
-}
 
 class ScopedEnv {
 public:

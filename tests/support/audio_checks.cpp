@@ -1,7 +1,10 @@
 #include "tests/support/audio_checks.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -10,6 +13,47 @@
 extern char** environ;
 
 namespace larkspur::test {
+
+Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+             int stdoutFd, int stderrFd) {
+    std::vector<std::string> environment(env);
+    for (char** e = environ; *e; ++e) environment.emplace_back(*e);
+    std::vector<char*> args, envp;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+    args.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
+    if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0) pid_ = pid;
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+void Child::Signal(int sig) const {
+    if (pid_ > 0) ::kill(pid_, sig);
+}
+
+void Child::Kill(int sig) {
+    if (pid_ <= 0) return;
+    ::kill(pid_, sig);
+    ::kill(pid_, SIGCONT);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
+bool WaitUntilAwake(const std::string& sink, const std::vector<std::string>& env) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return false;
+    Child probe({"parec", "--latency-msec=10", "-d", sink + ".monitor"}, env, out[1]);
+    close(out[1]);
+    pollfd ready{out[0], POLLIN, 0};
+    const bool awake = poll(&ready, 1, 4000) == 1;
+    close(out[0]);
+    return awake;
+}
 
 CommandResult RunCommand(const std::vector<std::string>& argv) {
     CommandResult result;
