@@ -159,10 +159,10 @@ private:
     std::uint64_t total_;
 };
 
-enum class Outcome { Complete, EncoderFailed, WriteFailed };
+enum class Outcome { Complete, EncoderFailed, ReadOrWriteFailed };
 
-// Steps 12 and 13: the data in chunks of the encoder's size, then the flush. One input and one
-// output buffer serve the whole conversion.
+// The data in chunks of the encoder's size, then the flush. One input and one output buffer serve
+// the whole conversion, whatever its length.
 Outcome Encode(QWidget* window, HBE_STREAM stream, std::uint32_t chunkValues,
                std::uint32_t bufferSize, ByteSource& wave, const WaveLayout& layout, Mp3File& mp3) {
     std::vector<std::int16_t> input(chunkValues);
@@ -175,15 +175,15 @@ Outcome Encode(QWidget* window, HBE_STREAM stream, std::uint32_t chunkValues,
                           &bytes) != BE_ERR_SUCCESSFUL) {
             return Outcome::EncoderFailed;
         }
-        if (!mp3.Write(output.data(), bytes)) return Outcome::WriteFailed;
+        if (!mp3.Write(output.data(), bytes)) return Outcome::ReadOrWriteFailed;
         progress.Update(reader.BytesRead());
     }
     // A read error is not the end of the data: the MP3 would lack its tail.
-    if (reader.Failed()) return Outcome::WriteFailed;
+    if (reader.Failed()) return Outcome::ReadOrWriteFailed;
     if (beDeinitStream(stream, output.data(), &bytes) != BE_ERR_SUCCESSFUL) {
         return Outcome::EncoderFailed;
     }
-    return mp3.Write(output.data(), bytes) ? Outcome::Complete : Outcome::WriteFailed;
+    return mp3.Write(output.data(), bytes) ? Outcome::Complete : Outcome::ReadOrWriteFailed;
 }
 
 }  // namespace
@@ -232,7 +232,7 @@ bool Wav2Mp3(QWidget* window, const QString& wavePath, const QString& mp3Path) {
         Complain("Cannot perform compression");
         return false;
     }
-    if (outcome == Outcome::WriteFailed) {
+    if (outcome == Outcome::ReadOrWriteFailed) {
         mp3.Discard();
         return false;
     }

@@ -234,6 +234,12 @@ int main(int argc, char** argv) {
             if (own) fs::remove_all(dir);
         }
     } cleanup{own, dir};
+    if (!std::getenv("XDG_RUNTIME_DIR")) {
+        // Qt wants a private runtime folder; give it one instead of a warning in every child.
+        fs::create_directories(dir / "run");
+        fs::permissions(dir / "run", fs::perms::owner_all);
+        setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
+    }
     const std::string self = fs::canonical("/proc/self/exe");
     const std::string wav10 = dir / "music10.wav", wav60 = dir / "music60.wav";
     const std::string ours = dir / "ours.mp3", theirs = dir / "lame.mp3", ours60 = dir / "ours60.mp3";

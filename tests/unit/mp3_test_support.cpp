@@ -26,38 +26,38 @@ void PutId(Bytes& b, const std::string& id) { b.insert(b.end(), id.begin(), id.e
 
 }  // namespace
 
-Bytes BuildWave(const WaveSpec& spec) {
+Bytes BuildWave(const WaveParts& parts) {
     Bytes b;
-    if (spec.head.empty()) {
+    if (parts.head.empty()) {
         PutId(b, "RIFF");
         Put32(b, 0);  // set below
         PutId(b, "WAVE");
     } else {
-        PutId(b, spec.head);
+        PutId(b, parts.head);
     }
     PutId(b, "fmt ");
-    Put32(b, static_cast<std::uint32_t>(16 + spec.fmtExtra.size()));
-    Put16(b, spec.formatTag);
-    Put16(b, spec.channels);
-    Put32(b, spec.rate);
-    const std::uint32_t align = spec.channels * ((spec.bits + 7) / 8);
-    Put32(b, spec.rate * align);
+    Put32(b, static_cast<std::uint32_t>(16 + parts.fmtExtra.size()));
+    Put16(b, parts.formatTag);
+    Put16(b, parts.channels);
+    Put32(b, parts.rate);
+    const std::uint32_t align = parts.channels * ((parts.bits + 7) / 8);
+    Put32(b, parts.rate * align);
     Put16(b, align);
-    Put16(b, spec.bits);
-    b.insert(b.end(), spec.fmtExtra.begin(), spec.fmtExtra.end());
-    if (spec.fmtExtra.size() % 2) b.push_back(0);
-    for (const Chunk& c : spec.before) {
+    Put16(b, parts.bits);
+    b.insert(b.end(), parts.fmtExtra.begin(), parts.fmtExtra.end());
+    if (parts.fmtExtra.size() % 2) b.push_back(0);
+    for (const Chunk& c : parts.before) {
         PutId(b, c.id);
         Put32(b, static_cast<std::uint32_t>(c.body.size()));
         b.insert(b.end(), c.body.begin(), c.body.end());
         if (c.body.size() % 2) b.push_back(0);
     }
-    if (spec.withData) {
+    if (parts.withData) {
         PutId(b, "data");
-        Put32(b, spec.declaredDataSize.value_or(static_cast<std::uint32_t>(spec.data.size())));
-        b.insert(b.end(), spec.data.begin(), spec.data.end());
+        Put32(b, parts.declaredDataSize.value_or(static_cast<std::uint32_t>(parts.data.size())));
+        b.insert(b.end(), parts.data.begin(), parts.data.end());
     }
-    if (spec.head.empty()) {
+    if (parts.head.empty()) {
         const auto riffSize = static_cast<std::uint32_t>(b.size() - 8);
         for (int i = 0; i < 4; ++i) b[4 + i] = (riffSize >> (8 * i)) & 0xff;
     }

@@ -15,7 +15,7 @@ struct Chunk {
     Bytes body;  // an odd size gets its pad byte
 };
 
-struct WaveSpec {
+struct WaveParts {
     // The first 12 bytes; empty for "RIFF", size, "WAVE".
     std::string head;
     std::uint16_t formatTag = 1;
@@ -29,7 +29,7 @@ struct WaveSpec {
     std::optional<std::uint32_t> declaredDataSize;  // the data size field, if not data.size()
 };
 
-Bytes BuildWave(const WaveSpec& spec);
+Bytes BuildWave(const WaveParts& parts);
 void WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);
 

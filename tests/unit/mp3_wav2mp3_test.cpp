@@ -22,7 +22,7 @@ namespace larkspur {
 namespace {
 
 using mp3test::Bytes;
-using mp3test::WaveSpec;
+using mp3test::WaveParts;
 
 constexpr std::size_t kFrame = 1152;
 
@@ -126,13 +126,13 @@ TEST_P(Wav2Mp3Tone, KeepsRateChannelsFrequencyAndLevelAt192Kbits) {
     const std::vector<double> amplitude =
         c.channels == 1 ? std::vector{0.5} : std::vector{0.5, 0.25};
     const std::size_t frames = c.rate * 3 / 2;
-    WaveSpec spec;
-    spec.channels = c.channels;
-    spec.rate = c.rate;
-    spec.bits = c.bits;
-    spec.data = mp3test::Tone(amplitude, 1000, c.rate, frames, c.bits);
+    WaveParts parts;
+    parts.channels = c.channels;
+    parts.rate = c.rate;
+    parts.bits = c.bits;
+    parts.data = mp3test::Tone(amplitude, 1000, c.rate, frames, c.bits);
 
-    ASSERT_TRUE(Convert(mp3test::BuildWave(spec)));
+    ASSERT_TRUE(Convert(mp3test::BuildWave(parts)));
     ExpectNoBoxes();
     const mp3test::DecodedMp3 d = Decoded();
     ExpectFrames(d, c.rate, c.channels);
@@ -158,10 +158,10 @@ TEST_F(Wav2Mp3Test, DataSizesAroundOneChunk) {
         const std::size_t chunk = kFrame * channels;
         for (std::size_t values : {std::size_t{0}, std::size_t{1}, chunk, chunk + 1}) {
             SCOPED_TRACE(::testing::Message() << channels << " channels, " << values << " values");
-            WaveSpec spec;
-            spec.channels = channels;
-            spec.data.assign(values * 2, 0x40);
-            ASSERT_TRUE(Convert(mp3test::BuildWave(spec)));
+            WaveParts parts;
+            parts.channels = channels;
+            parts.data.assign(values * 2, 0x40);
+            ASSERT_TRUE(Convert(mp3test::BuildWave(parts)));
             const mp3test::DecodedMp3 d = Decoded();
             ExpectFrames(d, 44100, channels);
             // A last sample frame without its right value counts as a whole one.
@@ -176,16 +176,16 @@ TEST_F(Wav2Mp3Test, DataSizesAroundOneChunk) {
 TEST_F(Wav2Mp3Test, AcceptsLayoutsOtherWritersProduce) {
     const std::size_t frames = 44100;
     const Bytes tone = mp3test::Tone({0.5, 0.5}, 1000, 44100, frames, 16);
-    std::vector<WaveSpec> specs(4);
-    specs[0].fmtExtra = {0, 0};  // an 18-byte fmt chunk (cbSize 0)
-    specs[1].before = {{"fact", {0x44, 0xac, 0, 0}}, {"LIST", Bytes(27, 'x')}};
-    specs[2].before = {{"LIST", Bytes(5, 'a')}, {"junk", Bytes(1, 'b')}, {"fact", {1, 2, 3, 4}}};
-    specs[2].fmtExtra = {0x16, 0, 1};  // odd fmt size too
-    specs[3].head = "RAFF\x01\x02\x03\x04WAVX";
-    for (std::size_t i = 0; i < specs.size(); ++i) {
+    std::vector<WaveParts> layouts(4);
+    layouts[0].fmtExtra = {0, 0};  // an 18-byte fmt chunk (cbSize 0)
+    layouts[1].before = {{"fact", {0x44, 0xac, 0, 0}}, {"LIST", Bytes(27, 'x')}};
+    layouts[2].before = {{"LIST", Bytes(5, 'a')}, {"junk", Bytes(1, 'b')}, {"fact", {1, 2, 3, 4}}};
+    layouts[2].fmtExtra = {0x16, 0, 1};  // odd fmt size too
+    layouts[3].head = "RAFF\x01\x02\x03\x04WAVX";
+    for (std::size_t i = 0; i < layouts.size(); ++i) {
         SCOPED_TRACE(::testing::Message() << "layout " << i);
-        specs[i].data = tone;
-        ASSERT_TRUE(Convert(mp3test::BuildWave(specs[i])));
+        layouts[i].data = tone;
+        ASSERT_TRUE(Convert(mp3test::BuildWave(layouts[i])));
         const mp3test::DecodedMp3 d = Decoded();
         ExpectFrames(d, 44100, 2);
         ExpectLength(d, 44100, 2, frames);
@@ -198,12 +198,12 @@ TEST_F(Wav2Mp3Test, AcceptsLayoutsOtherWritersProduce) {
 TEST_F(Wav2Mp3Test, ShortDataIsConvertedUpToTheEndOfTheFile) {
     const std::size_t frames = 10000;
     for (std::uint32_t declared : {std::uint32_t{100000}, std::uint32_t{0xffffffff}}) {
-        WaveSpec spec;
-        spec.channels = 1;
-        spec.data = mp3test::Tone({0.5}, 1000, 44100, frames, 16);
-        spec.data.push_back(0x7f);  // half a value at the very end
-        spec.declaredDataSize = declared;
-        ASSERT_TRUE(Convert(mp3test::BuildWave(spec)));
+        WaveParts parts;
+        parts.channels = 1;
+        parts.data = mp3test::Tone({0.5}, 1000, 44100, frames, 16);
+        parts.data.push_back(0x7f);  // half a value at the very end
+        parts.declaredDataSize = declared;
+        ASSERT_TRUE(Convert(mp3test::BuildWave(parts)));
         const mp3test::DecodedMp3 d = Decoded();
         ExpectFrames(d, 44100, 1);
         ExpectLength(d, 44100, 1, frames);
@@ -219,13 +219,13 @@ struct Refusal {
 
 std::vector<Refusal> Refusals() {
     auto wave = [](auto change) {
-        WaveSpec spec;
-        spec.data = mp3test::Tone({0.5, 0.5}, 1000, 44100, 4000, 16);
-        change(spec);
-        return mp3test::BuildWave(spec);
+        WaveParts parts;
+        parts.data = mp3test::Tone({0.5, 0.5}, 1000, 44100, 4000, 16);
+        change(parts);
+        return mp3test::BuildWave(parts);
     };
     auto cut = [&](std::size_t size) {
-        Bytes b = wave([](WaveSpec&) {});
+        Bytes b = wave([](WaveParts&) {});
         b.resize(size);
         return b;
     };
@@ -233,22 +233,22 @@ std::vector<Refusal> Refusals() {
     const char* compressed = "Cannot handle compressed Wave file";
     std::vector<Refusal> r = {
         {"a chunk before fmt",
-         wave([](WaveSpec& s) { s.head = std::string("RIFF\x24\0\0\0WAVEJUNK\0\0\0\0", 20); }),
+         wave([](WaveParts& s) { s.head = std::string("RIFF\x24\0\0\0WAVEJUNK\0\0\0\0", 20); }),
          notWave},
         {"empty file", cut(0), notWave},
         {"header cut short", cut(35), notWave},
         {"data header cut", cut(40), notWave},
-        {"no data chunk", wave([](WaveSpec& s) { s.withData = false; }), notWave},
-        {"ADPCM", wave([](WaveSpec& s) { s.formatTag = 2; }), compressed},
-        {"float", wave([](WaveSpec& s) { s.formatTag = 3; }), compressed},
-        {"extensible", wave([](WaveSpec& s) { s.formatTag = 0xfffe; }), compressed},
+        {"no data chunk", wave([](WaveParts& s) { s.withData = false; }), notWave},
+        {"ADPCM", wave([](WaveParts& s) { s.formatTag = 2; }), compressed},
+        {"float", wave([](WaveParts& s) { s.formatTag = 3; }), compressed},
+        {"extensible", wave([](WaveParts& s) { s.formatTag = 0xfffe; }), compressed},
     };
     // A chunk whose size field points past the end of the file, over the data chunk.
-    Bytes past = wave([](WaveSpec& s) { s.before = {{"LIST", Bytes(8, 0)}}; });
+    Bytes past = wave([](WaveParts& s) { s.before = {{"LIST", Bytes(8, 0)}}; });
     for (std::size_t i = 40; i < 44; ++i) past[i] = 0xf0;
     r.push_back({"chunk size past the end", past, notWave});
     for (std::uint32_t rate : {22050u, 24000u, 16000u, 11025u, 8000u, 96000u, 0u}) {
-        r.push_back({"rate " + std::to_string(rate), wave([rate](WaveSpec& s) { s.rate = rate; }),
+        r.push_back({"rate " + std::to_string(rate), wave([rate](WaveParts& s) { s.rate = rate; }),
                      "Unsuported sample rate"});
     }
     return r;
@@ -273,14 +273,14 @@ TEST_F(Wav2Mp3Test, NoWaveFileMeansNothingDoneAndNothingSaid) {
 }
 
 TEST_F(Wav2Mp3Test, AnMp3ThatCannotBeCreatedIsNotReportedAsDone) {
-    WaveSpec spec;
-    spec.data = mp3test::Tone({0.5, 0.5}, 1000, 44100, 4000, 16);
+    WaveParts parts;
+    parts.data = mp3test::Tone({0.5, 0.5}, 1000, 44100, 4000, 16);
     mp3test::WriteFile(Path("file").toStdString(), {1});
     mp3_ = Path("file/take.mp3");  // under a regular file
-    EXPECT_FALSE(Convert(mp3test::BuildWave(spec)));
+    EXPECT_FALSE(Convert(mp3test::BuildWave(parts)));
     ASSERT_TRUE(QDir(dir_.path()).mkdir("take.mp3"));
     mp3_ = Path("take.mp3");  // a directory where the file should be
-    EXPECT_FALSE(Convert(mp3test::BuildWave(spec)));
+    EXPECT_FALSE(Convert(mp3test::BuildWave(parts)));
     EXPECT_TRUE(QFileInfo(mp3_).isDir());
     ExpectNoBoxes();
 }
@@ -288,9 +288,9 @@ TEST_F(Wav2Mp3Test, AnMp3ThatCannotBeCreatedIsNotReportedAsDone) {
 // A write that fails part way (here the file-size limit, as a full disk would) leaves no cut-off
 // MP3 behind.
 TEST_F(Wav2Mp3Test, AFailedWriteLeavesNoPartialMp3) {
-    WaveSpec spec;
-    spec.data = mp3test::Tone({0.5, 0.5}, 1000, 44100, 44100 * 5, 16);
-    const Bytes wave = mp3test::BuildWave(spec);
+    WaveParts parts;
+    parts.data = mp3test::Tone({0.5, 0.5}, 1000, 44100, 44100 * 5, 16);
+    const Bytes wave = mp3test::BuildWave(parts);
     mp3test::WriteFile(wav_.toStdString(), wave);
 
     rlimit old{};
@@ -313,9 +313,9 @@ TEST_F(Wav2Mp3Test, AFailedWriteLeavesNoPartialMp3) {
 // cannot be cancelled, and still returns only when the MP3 is complete.
 TEST_F(Wav2Mp3Test, LongConversionShowsModalProgressWithoutCancel) {
     const std::size_t frames = 44100 * 150;
-    WaveSpec spec;
-    spec.data = mp3test::Tone({0.5, 0.5}, 1000, 44100, frames, 16);
-    mp3test::WriteFile(wav_.toStdString(), mp3test::BuildWave(spec));
+    WaveParts parts;
+    parts.data = mp3test::Tone({0.5, 0.5}, 1000, 44100, frames, 16);
+    mp3test::WriteFile(wav_.toStdString(), mp3test::BuildWave(parts));
 
     QWidget window;
     window.show();
