@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QIcon>
+#include <QSettings>
 #include <memory>
 
 int main(int argc, char** argv) {
@@ -23,6 +24,9 @@ int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
 
     QApplication app(argc, argv);
+    // Qt's file dialogs keep their history in Qt's user settings; this program keeps nothing on
+    // disk but its INI files and recordings, so those settings go where nothing can be written.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("/dev/null"));
     // The X11 class of the program's windows (WM_CLASS).
     QApplication::setApplicationName(QStringLiteral("Kestrel Audio Recorder"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/larkspur/larkspur.svg")));

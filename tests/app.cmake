@@ -10,5 +10,8 @@ larkspur_test(app_recording_window_test
 # Start-up and the main window (foundation).
 larkspur_test(app_main_window_test SOURCES gui/app_main_window_test.cpp gui/app_qt_main.cpp LIBS larkspur_app Qt6::Test)
 larkspur_test(app_error_box_test SOURCES unit/app_error_box_test.cpp LIBS larkspur_platform GTest::gtest_main)
+larkspur_test(app_launcher_test SOURCES unit/app_launcher_test.cpp LIBS Qt6::Gui GTest::gtest_main)
+target_compile_definitions(app_launcher_test PRIVATE LARKSPUR_SHARE_DIR="${CMAKE_BINARY_DIR}/share")
+add_dependencies(app_launcher_test larkspur)
 larkspur_test(app_e2e_test SOURCES e2e/app_e2e_test.cpp LIBS Qt6::Core PkgConfig::X11 FIXTURES x TIMEOUT 120)
 add_dependencies(app_e2e_test larkspur)
