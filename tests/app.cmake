@@ -4,8 +4,16 @@
 larkspur_test(app_recording_logic_test SOURCES unit/app_recording_logic_test.cpp
   LIBS larkspur_app GTest::gtest_main)
 larkspur_test(app_recording_window_test
-  SOURCES gui/app_recording_window_test.cpp gui/app_recording_support.cpp support/fake_capture.cpp
-  LIBS larkspur_app Qt6::Test)
+  SOURCES gui/app_recording_window_test.cpp gui/app_recording_support.cpp
+  LIBS larkspur_app larkspur_fake_capture Qt6::Test)
+larkspur_test(app_finishing_test
+  SOURCES gui/app_finishing_test.cpp gui/app_recording_support.cpp unit/mp3_test_support.cpp
+  LIBS larkspur_app larkspur_fake_capture Qt6::Test mp3lame::mp3lame PkgConfig::MPG123)
+larkspur_test(app_recording_e2e_test
+  SOURCES e2e/app_recording_e2e_test.cpp unit/mp3_test_support.cpp
+  LIBS larkspur_audio_checks Qt6::Core mp3lame::mp3lame PkgConfig::MPG123
+  FIXTURES x pulse TIMEOUT 120)
+add_dependencies(app_recording_e2e_test larkspur kbtap larkspur_web)
 
 # Start-up and the main window (foundation).
 larkspur_test(app_main_window_test SOURCES gui/app_main_window_test.cpp gui/app_qt_main.cpp LIBS larkspur_app Qt6::Test)
