@@ -19,6 +19,7 @@
 #include <QFileDialog>
 #include <QFrame>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -344,8 +345,15 @@ int TForm1::FilterIndex() const {
 
 std::optional<QString> TForm1::Ask(const QString& preset) {
     SaveDialog1->selectFile(preset);
-    if (SaveDialog1->exec() != QDialog::Accepted) return std::nullopt;
-    return SaveDialog1->selectedFiles().value(0);
+    for (;;) {
+        if (SaveDialog1->exec() != QDialog::Accepted) return std::nullopt;
+        const QString name = SaveDialog1->selectedFiles().value(0);
+        // A pattern such as the preset "*.mp3" names no file: the dialog stays open on it
+        // instead of creating a file called "*.mp3".
+        const QString file = QFileInfo(name).fileName();
+        if (!file.contains(QLatin1Char('*')) && !file.contains(QLatin1Char('?'))) return name;
+        SaveDialog1->selectFile(file);
+    }
 }
 
 bool TForm1::Convert(const QString& mp3Path, const QString& wavPath) {

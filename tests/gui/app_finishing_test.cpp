@@ -114,6 +114,23 @@ TEST_F(FinishingTest, TheSaveDialogStoresANameWithoutExtensionAsWave) {
     EXPECT_EQ(shell_.requests[0].target, Dir() + "take1");
 }
 
+TEST_F(FinishingTest, ThePresetPatternIsNoFileName) {
+    ChooseAskForName(true);
+    int shown = 0;
+    WhenSaveDialogShows([&](QFileDialog* d) {
+        ++shown;
+        WhenSaveDialogShows([&](QFileDialog* again) {
+            ++shown;
+            EXPECT_EQ(TextOf(again), "*.mp3");
+            TypeAndAccept(again, Dir() + "take.wav");
+        });
+        TypeAndAccept(d, Dir() + "*.mp3");
+    });
+    RecordAndStop(2s);
+    EXPECT_EQ(shown, 2);
+    EXPECT_EQ(Files(), QStringList{"take.wav"});
+}
+
 TEST_F(FinishingTest, AnUpperCaseMp3NameIsConvertedUnderTheLowerCaseName) {
     ChooseAskForName(true);
     WhenSaveDialogShows([&](QFileDialog* d) { TypeAndAccept(d, Dir() + "take.MP3"); });
