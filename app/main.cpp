@@ -1,10 +1,10 @@
 // Program entry: creates the five windows once, in their fixed order, and runs the event loop
 // until the main window closes.
 #include "app/main_form.h"
-#include "app/standin_dialogs.h"
 #include "config/audio_option_form.h"
 #include "config/general_option_form.h"
 #include "help/about_box.h"
+#include "hotkeys/key_option_form.h"
 #include "platform/error_box.h"
 #include "platform/exe_dir.h"
 
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
         auto GeneralOptionForm = std::make_unique<TGeneralOptionForm>(Form1.get());
         Guarded([&] { GeneralOptionForm->FormCreate(); });
 
-        auto KeyOptionForm = std::make_unique<TKeyOptionForm>();
+        auto KeyOptionForm = std::make_unique<TKeyOptionForm>(Form1.get());
         Guarded([&] { KeyOptionForm->FormCreate(); });
 
         Form1->SetAboutBox(AboutBox.get());

@@ -8,6 +8,7 @@
 #include "config/audio_option_form.h"
 #include "config/general_option_form.h"
 #include "help/help_commands.h"
+#include "hotkeys/hook_library.h"
 #include "platform/artwork.h"
 #include "platform/error_box.h"
 #include "platform/exe_dir.h"
@@ -273,9 +274,14 @@ TForm1::~TForm1() = default;
 
 void TForm1::FormCreate() {
     Label1->setText(QStringLiteral("Welcome to use our software"));
+    // The library's reports reach HookKeyMessage in every event loop, a modal dialog's too.
+    const WId window = X11WindowId(*this);
+    hookFilter_ = std::make_unique<HookMessageFilter>(
+        window, [this](const THookKeyMessage& message) { HookKeyMessage(*this, message); });
+    InstallHook(window, ExecutableDirectory());
 }
 
-void TForm1::FormClose() {}
+void TForm1::FormClose() { UninstallHook(); }
 
 void TForm1::SetOptionDialogs(QDialog* general, QDialog* audio, QDialog* keyboard) {
     generalOptions_ = general;

@@ -1,5 +1,6 @@
 #pragma once
 #include "app/recorder_ports.h"
+#include "hotkeys/dispatch.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -38,7 +39,8 @@ class TForm1 : public QMainWindow,
                private RecorderView,
                private RecorderSettings,
                private SaveNameDialog,
-               private Mp3Converter {
+               private Mp3Converter,
+               private HotKeyTarget {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
@@ -56,10 +58,10 @@ public:
     void SetOptionDialogs(QDialog* general, QDialog* audio, QDialog* keyboard);
     void SetAboutBox(QDialog* about);
     // The recording state, as the hotkeys read it.
-    bool IsRecording() const;
-    bool IsPaused() const;
+    bool IsRecording() const override;
+    bool IsPaused() const override;
     // Stop was pressed and the recording is still being finished (Save dialog, conversion).
-    bool IsFinishing() const;
+    bool IsFinishing() const override;
     const RecordingControl& Recording() const { return *recording_; }
     // The last finished recording's output file.
     const QString& OutputPath() const;
@@ -152,6 +154,10 @@ private:
     std::optional<QString> Ask(const QString& preset) override;
     bool Convert(const QString& mp3Path, const QString& wavPath) override;
     static void ShowModal(QDialog* dialog);
+    // What a hotkey clicks: the buttons' handlers, run even while a button is disabled.
+    void ClickRecord() override { ToolButton1Click(); }
+    void ClickPause() override { ToolButton2Click(); }
+    void ClickStop() override { ToolButton3Click(); }
 
     QDialog* generalOptions_ = nullptr;
     QDialog* audioOptions_ = nullptr;
@@ -162,6 +168,7 @@ private:
     std::unique_ptr<TMediaPlayer> player_;  // the recording device; MediaPlayer1 marks its place
     std::unique_ptr<Finisher> finisher_;
     std::unique_ptr<RecordingControl> recording_;
+    std::unique_ptr<HookMessageFilter> hookFilter_;  // WM_HOOKKEY to HookKeyMessage
 };
 
 }  // namespace larkspur

@@ -25,6 +25,10 @@ uint32_t MessageAtom() {
 
 }  // namespace
 
+WId X11WindowId(QWidget& widget) {
+    return QGuiApplication::platformName() == QLatin1String("xcb") ? widget.winId() : 0;
+}
+
 HookMessageFilter::HookMessageFilter(WId window, Handler handler)
     : window_(window), atom_(MessageAtom()), handler_(std::move(handler)) {
     QCoreApplication::instance()->installNativeEventFilter(this);
@@ -46,7 +50,8 @@ bool HookMessageFilter::nativeEventFilter(const QByteArray& eventType, void* mes
     report.WParam = client->data.data32[1];
     report.LParam = client->data.data32[2];
     report.Modifiers = static_cast<uint8_t>(client->data.data32[3]);
-    Guarded([&] { handler_(report); });
+    QMetaObject::invokeMethod(
+        &receiver_, [this, report] { Guarded([&] { handler_(report); }); }, Qt::QueuedConnection);
     return true;
 }
 

@@ -16,9 +16,12 @@ struct THookKeyMessage {
     uint8_t Modifiers = 0;  // Ctrl 1 + Alt 2 + Shift 4, as held when the key event happened
 };
 
-// Takes the library's reports for one window out of the X event stream, in whatever event loop
-// is running (a modal dialog's too), and hands them to the handler. Reports only arrive on the
-// X11 platform; elsewhere the filter sees none.
+// The X window id of a widget, or 0 when the program does not run on X (no reports can reach it).
+WId X11WindowId(QWidget& widget);
+
+// Takes the library's reports for one window out of the X event stream and hands each to the
+// handler as a posted event, so it runs between other events in whatever event loop is running (a
+// modal dialog's too) and may open dialogs itself. Reports only arrive on the X11 platform.
 class HookMessageFilter : public QAbstractNativeEventFilter {
 public:
     using Handler = std::function<void(const THookKeyMessage&)>;
@@ -34,6 +37,7 @@ private:
     WId window_;
     uint32_t atom_ = 0;
     Handler handler_;
+    QObject receiver_;  // reports still queued when the filter goes are dropped with it
 };
 
 }  // namespace larkspur

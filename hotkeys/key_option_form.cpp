@@ -92,8 +92,6 @@ TKeyOptionForm::TKeyOptionForm(QWidget* parent) : QDialog(parent) {
     connect(SpeedButton2, &QToolButton::clicked, this, [this] { Guarded([&] { SpeedButton2Click(); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { Guarded([&] { Button1Click(); }); });
     connect(Button2, &QPushButton::clicked, this, [this] { Guarded([&] { Button2Click(); }); });
-
-    Guarded([&] { FormCreate(); });
 }
 
 QLineEdit* TKeyOptionForm::FieldOf(int index) const { return index == 0 ? Edit1 : Edit2; }

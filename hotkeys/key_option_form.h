@@ -28,6 +28,7 @@ public:
     QPushButton* Button1;
     QPushButton* Button2;
 
+    // Creation event: the program entry calls it right after construction.
     void FormCreate();
     void FormShow();
     void FormKeyDown(const QKeyEvent& key);

@@ -200,7 +200,7 @@ Watch* StartWatch(Window target) {
 KBTAP_EXPORT void SetHook(unsigned long window, int32_t) {
     std::lock_guard lock(api_lock);
     StopLocked();
-    current = StartWatch(window);
+    if (window != 0) current = StartWatch(window);
 }
 
 KBTAP_EXPORT void SetList(const uint8_t*, const uint8_t*, int32_t) {}

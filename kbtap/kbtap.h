@@ -26,8 +26,8 @@ extern "C" {
 #define KBTAP_SHIFT 4
 
 /* Starts the watch and reports to the X window `window` (the program passes 1 as `mode`, the only
- * mode there is). A second call moves the reports to the new window. Without an X display it does
- * nothing. */
+ * mode there is). A second call moves the reports to the new window. Without an X display, or with
+ * window 0 (a program not on X), it does nothing. */
 void SetHook(unsigned long window, int32_t mode);
 
 /* Hands over the program's hotkey table. Every key is reported and the program matches the

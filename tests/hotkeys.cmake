@@ -15,7 +15,7 @@ add_library(hotkeys_test_support STATIC support/hotkeys_support.cpp)
 target_include_directories(hotkeys_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(hotkeys_test_support PRIVATE
   LARKSPUR_FAKE_KBTAP_DIR="${HOTKEYS_FAKE_KBTAP_DIR}")
-target_link_libraries(hotkeys_test_support PUBLIC larkspur_hotkeys ${CMAKE_DL_LIBS})
+target_link_libraries(hotkeys_test_support PUBLIC larkspur_hotkeys Qt6::Test GTest::gtest ${CMAKE_DL_LIBS})
 add_dependencies(hotkeys_test_support
   hotkeys_fake_kbtap_full hotkeys_fake_kbtap_nosetlist hotkeys_fake_kbtap_nosethook)
 
@@ -29,3 +29,8 @@ larkspur_test(hotkeys_dialog_test SOURCES gui/hotkeys_dialog_test.cpp gui/app_qt
   LIBS hotkeys_test_support Qt6::Test)
 larkspur_test(hotkeys_dialog_x_test SOURCES gui/hotkeys_dialog_x_test.cpp gui/app_qt_main.cpp
   LIBS hotkeys_test_support Qt6::Test FIXTURES x TIMEOUT 60)
+# The main window loads the real libkbtap.so from the test programs' folder.
+larkspur_test(hotkeys_main_window_test
+  SOURCES gui/hotkeys_main_window_test.cpp gui/app_recording_support.cpp
+  LIBS larkspur_app larkspur_fake_capture hotkeys_test_support Qt6::Test FIXTURES x TIMEOUT 120)
+add_dependencies(hotkeys_main_window_test kbtap_beside_tests)

@@ -34,7 +34,10 @@ protected:
 
     // Creates the dialog on the file as it is now and shows it, as the main window does.
     void Open() {
-        if (!form) form = std::make_unique<TKeyOptionForm>();
+        if (!form) {
+            form = std::make_unique<TKeyOptionForm>();
+            form->FormCreate();
+        }
         form->show();
         QApplication::setActiveWindow(form.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));

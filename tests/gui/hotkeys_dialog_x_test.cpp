@@ -19,6 +19,7 @@ void Xdotool(const QStringList& args) { ASSERT_EQ(QProcess::execute("xdotool", a
 TEST(KeyOptionsUnderX, RealKeyEventsAreCapturedWithTheirModifiers) {
     testing::HotKeyFile file;
     TKeyOptionForm form;
+    form.FormCreate();
     form.show();
     form.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));

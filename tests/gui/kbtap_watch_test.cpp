@@ -4,23 +4,24 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
+#include <QTest>
 #include <QWidget>
 #include <X11/Xlib.h>
 #include <cstdlib>
 #include <dlfcn.h>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "hotkeys/hook_message.h"
 #include "kbtap/kbtap.h"
+#include "support/hotkeys_support.h"
 
 namespace larkspur {
 namespace {
+
+using testing::Xdotool;
 
 constexpr uint32_t kRelease = 0xC0000000u;  // bits 30 and 31
 
@@ -42,50 +43,6 @@ struct Library {
 };
 
 int CountEntries(const char* dir) { return static_cast<int>(QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size()); }
-
-bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
-
-void Pump(int ms) {
-    WaitFor([] { return false; }, ms);
-}
-
-void Xdotool(const QStringList& args) { ASSERT_EQ(QProcess::execute("xdotool", args), 0) << args.join(' ').toStdString(); }
-
-// xev in its own window, given the X input focus: the program the user is typing into.
-class OtherClient {
-public:
-    OtherClient() {
-        xev_.start("stdbuf", {"-oL", "xev", "-event", "keyboard"});
-        // xev names its window first: "Outer window is 0x200001, ..."
-        WaitFor([&] {
-            output_ += QString::fromLatin1(xev_.readAllStandardOutput());
-            return output_.contains(',');
-        });
-        const QString window = output_.section(' ', 3, 3).remove(',');
-        Xdotool({"windowfocus", "--sync", window});
-    }
-    ~OtherClient() {
-        xev_.kill();
-        xev_.waitForFinished();
-    }
-    // Key presses the program received for a key symbol name ("F12").
-    int PressesOf(const QString& keysym) {
-        output_ += QString::fromLatin1(xev_.readAllStandardOutput());
-        int count = 0;
-        for (const QString& event : output_.split("\n\n"))
-            if (event.startsWith("KeyPress") && event.contains(", " + keysym + ")")) ++count;
-        return count;
-    }
-
-private:
-    QProcess xev_;
-    QString output_;
-};
 
 class KbtapWatch : public ::testing::Test {
 protected:
@@ -125,43 +82,43 @@ protected:
 };
 
 TEST_F(KbtapWatch, KeysTypedIntoAnotherProgramReachTheWindowAndThatProgram) {
-    OtherClient other;
+    testing::OtherXClient other;
     lib_->SetHook(window_.winId(), 1);
 
     Xdotool({"key", "F12"});
-    ASSERT_TRUE(WaitFor([&] { return ReportsOf(0x7B).size() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ReportsOf(0x7B).size() == 2; }));
     EXPECT_EQ(ReportsOf(0x7B)[0].LParam, 0x00580001u);  // scan code 0x58, one stroke
     EXPECT_EQ(ReportsOf(0x7B)[0].Modifiers, 0);
     EXPECT_EQ(ReportsOf(0x7B)[1].LParam, 0x00580001u | kRelease);
 
     Xdotool({"key", "ctrl+r"});
-    ASSERT_TRUE(WaitFor([&] { return ReportsOf(0x52).size() == 2 && ReportsOf(0x11).size() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ReportsOf(0x52).size() == 2 && ReportsOf(0x11).size() == 2; }));
     EXPECT_TRUE(Has(0x11, 0x001D0001u, 0));             // Ctrl down, nothing held before it
     EXPECT_TRUE(Has(0x52, 0x00130001u, 1));             // R with Ctrl
     EXPECT_TRUE(HasRelease(0x52, 0x00130001u | kRelease));  // xdotool lets Ctrl go first
 
     Xdotool({"key", "shift+F11"});
-    ASSERT_TRUE(WaitFor([&] { return ReportsOf(0x7A).size() == 2 && ReportsOf(0x10).size() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ReportsOf(0x7A).size() == 2 && ReportsOf(0x10).size() == 2; }));
     EXPECT_TRUE(Has(0x10, 0x002A0001u, 0));
     EXPECT_TRUE(Has(0x7A, 0x00570001u, 4));
     EXPECT_TRUE(HasRelease(0x7A, 0x00570001u | kRelease));
 
     Xdotool({"key", "alt+Up"});
-    ASSERT_TRUE(WaitFor([&] { return ReportsOf(0x26).size() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ReportsOf(0x26).size() == 2; }));
     EXPECT_TRUE(Has(0x26, 0x21480001u, 2));  // extended key, Alt context bit
 
-    EXPECT_TRUE(WaitFor([&] { return other.PressesOf("F12") == 1 && other.PressesOf("r") == 1 &&
+    EXPECT_TRUE(QTest::qWaitFor([&] { return other.PressesOf("F12") == 1 && other.PressesOf("r") == 1 &&
                                      other.PressesOf("F11") == 1; }));
 }
 
 TEST_F(KbtapWatch, AKeyHeldDownReportsOnePress) {
-    OtherClient other;
+    testing::OtherXClient other;
     lib_->SetHook(window_.winId(), 1);
     Xdotool({"keydown", "F12"});
-    Pump(1200);
+    QTest::qWait(1200);
     Xdotool({"keyup", "F12"});
-    ASSERT_TRUE(WaitFor([&] { return ReportsOf(0x7B).size() >= 2; }));
-    Pump(200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ReportsOf(0x7B).size() >= 2; }));
+    QTest::qWait(200);
     const auto f12 = ReportsOf(0x7B);
     ASSERT_EQ(f12.size(), 2u);
     EXPECT_EQ(f12[0].LParam & kRelease, 0u);
@@ -173,10 +130,10 @@ TEST_F(KbtapWatch, AKeyHeldDownReportsOnePress) {
 TEST_F(KbtapWatch, RemoveHookStopsTheReports) {
     lib_->SetHook(window_.winId(), 1);
     Xdotool({"key", "F12"});
-    ASSERT_TRUE(WaitFor([&] { return ReportsOf(0x7B).size() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ReportsOf(0x7B).size() == 2; }));
     lib_->RemoveHook();
     Xdotool({"key", "F12"});
-    Pump(500);
+    QTest::qWait(500);
     EXPECT_EQ(ReportsOf(0x7B).size(), 2u);
 }
 
@@ -186,10 +143,10 @@ TEST_F(KbtapWatch, AnXErrorDoesNotEndTheProcess) {
     // Reports sent to a window that does not exist make the server answer with errors.
     lib_->SetHook(0x3FFFFF, 1);
     Xdotool({"key", "F12", "F11"});
-    Pump(300);
+    QTest::qWait(300);
     lib_->SetHook(window_.winId(), 1);
     Xdotool({"key", "F12"});
-    EXPECT_TRUE(WaitFor([&] { return ReportsOf(0x7B).size() == 2; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ReportsOf(0x7B).size() == 2; }));
     lib_->RemoveHook();
     XSetErrorHandler(qt);
 }
@@ -232,7 +189,7 @@ TEST_F(KbtapWatch, RepeatedLoadHookRemoveLeavesNoThreadOrConnection) {
     EXPECT_EQ(CountEntries("/proc/self/fd"), files);
 }
 
-TEST_F(KbtapWatch, WithoutADisplaySetHookDoesNothing) {
+TEST_F(KbtapWatch, WithoutADisplayOrAWindowSetHookDoesNothing) {
     const std::string display = std::getenv("DISPLAY");
     const int threads = CountEntries("/proc/self/task");
     unsetenv("DISPLAY");
@@ -240,6 +197,12 @@ TEST_F(KbtapWatch, WithoutADisplaySetHookDoesNothing) {
     EXPECT_EQ(CountEntries("/proc/self/task"), threads);
     lib_->RemoveHook();
     setenv("DISPLAY", display.c_str(), 1);
+    // A program not on X has no window id to give.
+    lib_->SetHook(0, 1);
+    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+    Xdotool({"key", "F12"});
+    QTest::qWait(300);
+    EXPECT_TRUE(reports_.empty());
 }
 
 }  // namespace

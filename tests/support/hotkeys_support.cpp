@@ -1,6 +1,8 @@
 #include "support/hotkeys_support.h"
 
+#include <QTest>
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <fstream>
 #include <iterator>
 
@@ -33,6 +35,33 @@ void SetTable(int32_t count, std::initializer_list<std::pair<uint8_t, uint8_t>> 
         CASKeyCodes[n] = modifiers;
         ++n;
     }
+}
+
+void Xdotool(const QStringList& args) {
+    EXPECT_EQ(QProcess::execute("xdotool", args), 0) << args.join(' ').toStdString();
+}
+
+OtherXClient::OtherXClient() {
+    xev_.start("stdbuf", {"-oL", "xev", "-event", "keyboard"});
+    // xev names its window first: "Outer window is 0x200001, ..."
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        output_ += QString::fromLatin1(xev_.readAllStandardOutput());
+        return output_.contains(',');
+    }));
+    Xdotool({"windowfocus", "--sync", output_.section(' ', 3, 3).remove(',')});
+}
+
+OtherXClient::~OtherXClient() {
+    xev_.kill();
+    xev_.waitForFinished();
+}
+
+int OtherXClient::PressesOf(const QString& keysym) {
+    output_ += QString::fromLatin1(xev_.readAllStandardOutput());
+    int count = 0;
+    for (const QString& event : output_.split("\n\n"))
+        if (event.startsWith("KeyPress") && event.contains(", " + keysym + ")")) ++count;
+    return count;
 }
 
 std::string FakeLibraryDir(const char* variant) {

@@ -1,5 +1,7 @@
 // Shared pieces of the hotkey tests: a private HotKey.ini and the recording stand-in library.
 #pragma once
+#include <QProcess>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <cstdint>
 #include <string>
@@ -26,6 +28,22 @@ private:
 
 // Sets the whole table: count, then entries from the lists.
 void SetTable(int32_t count, std::initializer_list<std::pair<uint8_t, uint8_t>> entries);
+
+// Runs xdotool to its end; a failure fails the test.
+void Xdotool(const QStringList& args);
+
+// xev in a window of its own holding the X input focus: the program the user is typing into.
+class OtherXClient {
+public:
+    OtherXClient();
+    ~OtherXClient();
+    // The key presses it received of a key symbol ("F12", "r").
+    int PressesOf(const QString& keysym);
+
+private:
+    QProcess xev_;
+    QString output_;
+};
 
 // The stand-in libkbtap.so variants, each in its own folder: "full", "nosetlist", "nosethook".
 std::string FakeLibraryDir(const char* variant);
