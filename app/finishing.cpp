@@ -33,7 +33,7 @@ void Finisher::FinishRecording(const QString& tempPath) {
     device_.Close();
     if (const auto fault = device_.Fault()) {
         const auto seconds = static_cast<std::int32_t>(fault->kept.count() / 1000);
-        Tell(QStringLiteral("The recording stopped early: %1. The first %2 of it were kept.")
+        Tell(QStringLiteral("%1. The recording stopped there; its first %2 were kept.")
                  .arg(QString::fromStdString(fault->text), FormatHms(seconds)));
     }
 
