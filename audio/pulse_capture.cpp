@@ -22,6 +22,9 @@ constexpr auto kCommandTimeout = 2s;   // any other request to the server
 constexpr auto kDrainMargin = 500ms;   // beyond the stream's latency, for the last samples
 constexpr int kFragmentMs = 25;        // small, so that a stop loses nothing buffered
 constexpr auto kResyncThreshold = 40ms;  // a shorter gap in the timeline is left alone
+// How long after a start, a move or a resume the timeline is checked against the clock: long
+// enough for the server's latency to settle, too short for the source's clock to drift apart.
+constexpr auto kResyncWindow = 3s;
 
 std::atomic<std::uint16_t> lastDeviceId{0};
 
@@ -51,7 +54,6 @@ struct PulseCapture::Impl {
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
-    bool streamWasReady = false;  // the current stream reached READY at least once
     bool live = false;            // opened: faults from now on are recording faults
 
     GrowingWaveFile file;
@@ -60,11 +62,11 @@ struct PulseCapture::Impl {
     std::string followedSink;     // the default output whose monitor is recorded
     std::string followedMonitor;  // its monitor source
     bool sinkLookupFailed = false;
-    bool reconnectPending = false;  // a killed stream waits for the current default monitor
 
     bool capturing = false;                // samples arriving now are kept
     std::optional<std::uint64_t> stopAt;   // a stop keeps the file up to this many bytes
-    bool resyncDue = false;                // timing is fresh: check the timeline once
+    bool resyncDue = false;                // timing is fresh: check the timeline
+    Clock::time_point resyncUntil;         // the timeline is checked until then
     Clock::time_point segmentStart;        // the last Start
     std::uint64_t segmentStartBytes = 0;   // the file's data size then
     std::uint64_t syncedBytes = 0;         // the data size the header last told
@@ -179,17 +181,11 @@ struct PulseCapture::Impl {
 
     void SinkLookupFailed() {
         sinkLookupFailed = true;
-        if (reconnectPending) Fail(kCaptureSourceGone);
         pa_threaded_mainloop_signal(loop, 0);
     }
 
     void FollowMonitor() {
         if (!live) return;
-        if (reconnectPending) {
-            reconnectPending = false;
-            if (!CreateStream(followedMonitor.c_str())) Fail(kCaptureSourceGone);
-            return;
-        }
         if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY) return;
         const char* device = pa_stream_get_device_name(stream);
         if (device && followedMonitor == device) return;
@@ -204,18 +200,17 @@ struct PulseCapture::Impl {
     }
 
     bool CreateStream(const char* device) {
-        DropStream();
         pa_sample_spec spec{};
         spec.format = format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
         spec.rate = format.sampleRate;
         spec.channels = std::uint8_t(format.channels);
         stream = pa_stream_new(context, "Recording", &spec, nullptr);
         if (!stream) return false;
-        streamWasReady = false;
         pa_stream_set_state_callback(stream, StreamState, this);
         pa_stream_set_read_callback(stream, StreamRead, this);
         pa_stream_set_moved_callback(stream, StreamMoved, this);
         pa_stream_set_suspended_callback(stream, StreamSuspended, this);
+        pa_stream_set_latency_update_callback(stream, StreamTiming, this);
         pa_buffer_attr attr;
         attr.maxlength = std::uint32_t(-1);
         attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
@@ -237,6 +232,7 @@ struct PulseCapture::Impl {
         pa_stream_set_read_callback(stream, nullptr, nullptr);
         pa_stream_set_moved_callback(stream, nullptr, nullptr);
         pa_stream_set_suspended_callback(stream, nullptr, nullptr);
+        pa_stream_set_latency_update_callback(stream, nullptr, nullptr);
         pa_stream_disconnect(stream);
         pa_stream_unref(stream);
         stream = nullptr;
@@ -245,32 +241,12 @@ struct PulseCapture::Impl {
     static void StreamState(pa_stream* s, void* self) {
         auto* impl = static_cast<Impl*>(self);
         const pa_stream_state_t state = pa_stream_get_state(s);
-        if (state == PA_STREAM_READY) {
-            if (impl->streamWasReady) return Signal(self);
-            impl->streamWasReady = true;
-            impl->RequestResync();
-        } else if (state == PA_STREAM_FAILED && impl->live &&
-                   PA_CONTEXT_IS_GOOD(pa_context_get_state(impl->context))) {
-            impl->StreamLost();
-        }
+        // The server moves a stream whose source goes away to another source; it kills one
+        // that may not move (a chosen source) or has nowhere to go.
+        if (state == PA_STREAM_FAILED && impl->live &&
+            PA_CONTEXT_IS_GOOD(pa_context_get_state(impl->context)))
+            impl->Fail(kCaptureSourceGone);
         Signal(self);
-    }
-
-    // The server killed the stream (its source went away). Recording the default output, the
-    // capture carries on at the new default output's monitor; a chosen source is gone.
-    void StreamLost() {
-        const bool follow = source.kind == CaptureSource::Kind::DefaultOutputMonitor;
-        const bool wasReady = streamWasReady;
-        DropStream();
-        if (!wasReady) return Fail(kCaptureSourceGone);
-        if (follow) {
-            reconnectPending = true;
-            LookUpDefaultOutput();
-        } else if (source.kind == CaptureSource::Kind::ServerDefault) {
-            if (!CreateStream(nullptr)) Fail(kCaptureSourceGone);
-        } else {
-            Fail(kCaptureSourceGone);
-        }
     }
 
     static void StreamMoved(pa_stream* s, void* self) {
@@ -288,15 +264,18 @@ struct PulseCapture::Impl {
         if (!pa_stream_is_suspended(s)) static_cast<Impl*>(self)->RequestResync();
     }
 
-    // After a start, a move or a resume the timeline is checked once the timing is fresh.
+    // After a start, a move or a resume the timeline is checked at each fresh timing report
+    // for a while.
     void RequestResync() {
         if (!stream) return;
-        pa_operation* op = pa_stream_update_timing_info(
-            stream, [](pa_stream*, int ok, void* self) {
-                if (ok) static_cast<Impl*>(self)->resyncDue = true;
-                Signal(self);
-            }, this);
-        if (op) pa_operation_unref(op);
+        resyncUntil = Clock::now() + kResyncWindow;
+        if (pa_operation* op = pa_stream_update_timing_info(stream, nullptr, nullptr))
+            pa_operation_unref(op);
+    }
+
+    static void StreamTiming(pa_stream*, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        if (Clock::now() < impl->resyncUntil) impl->resyncDue = true;
     }
 
     // The stream's latency: what was captured but has not been read yet, plus the source's own.
@@ -378,7 +357,6 @@ struct PulseCapture::Impl {
         }
         file.Close();
         stopAt.reset();
-        reconnectPending = false;
     }
 };
 
@@ -468,6 +446,7 @@ std::uint32_t PulseCapture::Start() {
     d.segmentStart = Clock::now();
     d.segmentStartBytes = d.file.DataBytes();
     d.resyncDue = false;
+    d.resyncUntil = {};
     if (d.stream && pa_stream_get_state(d.stream) == PA_STREAM_READY) {
         pa_operation* op = pa_stream_cork(
             d.stream, 0, [](pa_stream*, int, void* self) {
@@ -486,23 +465,27 @@ std::uint32_t PulseCapture::Stop() {
     // A fault that ended the capture is this command's result: the recording stopped there.
     if (!d.capturing) return d.fault;
     // Everything up to this moment is either read already or still on its way: wait for it.
-    auto latency = d.Latency();
-    if (!latency && d.stream &&
-        d.Complete(pa_stream_update_timing_info(d.stream, nullptr, nullptr)))
-        latency = d.Latency();
-    const pa_usec_t pending = latency.value_or(0);
-    d.stopAt = d.file.DataBytes() + d.BytesFor(std::chrono::microseconds(pending));
-    d.WaitFor([&d] { return !d.capturing; },
-              std::chrono::microseconds(pending) + std::chrono::milliseconds(kFragmentMs) +
-                  kDrainMargin);
+    // The latency comes fresh from the server: interpolated, it goes stale while a source
+    // delivers in bursts. A server that does not answer gets no further requests.
+    const bool answers = d.stream && pa_stream_get_state(d.stream) == PA_STREAM_READY &&
+                         d.Complete(pa_stream_update_timing_info(d.stream, nullptr, nullptr),
+                                    kDrainMargin);
+    if (const auto latency = answers ? d.Latency() : std::nullopt) {
+        d.stopAt = d.file.DataBytes() + d.BytesFor(std::chrono::microseconds(*latency));
+        d.WaitFor([&d] { return !d.capturing; }, std::chrono::microseconds(*latency) +
+                                                     std::chrono::milliseconds(kFragmentMs) +
+                                                     kDrainMargin);
+    }
     d.capturing = false;
     d.stopAt.reset();
     std::uint32_t code = kCaptureOk;
-    if (d.stream && pa_stream_get_state(d.stream) == PA_STREAM_READY) {
+    if (answers) {
+        // Nothing captured while stopped is kept: the stream pauses and drops what it holds.
         if (!d.Complete(pa_stream_cork(d.stream, 1, nullptr, nullptr)) ||
             !d.Complete(pa_stream_flush(d.stream, nullptr, nullptr)))
-            code = PA_CONTEXT_IS_GOOD(pa_context_get_state(d.context)) ? kCaptureServerTimeout
-                                                                       : kCaptureOk;
+            code = kCaptureServerTimeout;
+    } else if (PA_CONTEXT_IS_GOOD(pa_context_get_state(d.context))) {
+        code = kCaptureServerTimeout;
     }
     if (d.file.Begun()) d.file.SyncHeader();
     d.syncedBytes = d.file.DataBytes();

@@ -129,13 +129,15 @@ protected:
     std::string element;
 };
 
-// A second null sink with a keep-alive stream on its monitor (an idle null sink sleeps).
+// A second null sink, by default with a keep-alive stream on its monitor (an idle null sink
+// sleeps).
 class ExtraSink {
 public:
-    explicit ExtraSink(const std::string& name) {
+    explicit ExtraSink(const std::string& name, bool keepAwake = true) {
         const auto r = RunCommand({"pactl", "load-module", "module-null-sink",
                                    "sink_name=" + name, "rate=44100", "channels=2"});
         module_ = r.status == 0 ? std::atoi(r.output.c_str()) : 0;
+        if (!keepAwake) return;
         const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
         keepAlive_ = std::make_unique<Child>(
             std::vector<std::string>{"parec", "--latency-msec=10", "-d", name + ".monitor"},
@@ -434,6 +436,7 @@ TEST_F(DeviceTest, HungServerTimesOutInsteadOfHanging) {
     server.Stop();
     auto start = Clock::now();
     player.Stop();
+    EXPECT_EQ(player.LastError(), kCaptureServerTimeout);
     player.Save();
     player.Close();
     EXPECT_LT(Seconds(Clock::now() - start), 4.0);
@@ -464,6 +467,20 @@ TEST_F(DeviceTest, ChosenSourceGoingAwayIsAFaultAndKeepsTheFile) {
     EXPECT_EQ(player.Fault()->code, kCaptureSourceGone);
     EXPECT_NEAR(LengthOf(element), 1.5, 0.2);
     EXPECT_NEAR(ReadSoxStat(element, 0.3, 1.0).frequency, 1000, 30);
+}
+
+TEST_F(DeviceTest, LateFirstDataIsPaddedSoTheLengthKeepsToTheTime) {
+    // A null sink just created delivers its first data up to 2 s late.
+    ExtraSink sleepy("sleepy", false);
+    ASSERT_TRUE(sleepy.Loaded());
+    ScopedSource chosen({CaptureSource::Kind::Named, "sleepy.monitor"});
+    TMediaPlayer player;
+    OpenOnTemplate(player, {2, 44100, 16});
+    const double wall = RecordFor(player, 3s);
+    player.Save();
+    player.Close();
+    EXPECT_FALSE(player.Fault());
+    EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
 }
 
 TEST_F(DeviceTest, ChosenSourceThatDoesNotExistIsRefusedAtOpen) {
@@ -503,6 +520,9 @@ protected:
 
 TEST_F(DefaultOutputSwitch, StereoMixFollowsTheNewDefaultOutputWithoutAGap) {
     ASSERT_TRUE(other.Loaded());
+    // With a default source of its own (a microphone, typically) the server leaves the stream
+    // where it is when the default output changes: following it is the device's doing.
+    ASSERT_EQ(RunCommand({"pactl", "set-default-source", Sink() + ".monitor"}).status, 0);
     ScopedSource chosen({CaptureSource::Kind::DefaultOutputMonitor, ""});
     const auto tone = PlayTone("other", 6);
     TMediaPlayer player;
@@ -511,6 +531,31 @@ TEST_F(DefaultOutputSwitch, StereoMixFollowsTheNewDefaultOutputWithoutAGap) {
     EXPECT_FALSE(player.Fault());
     EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
     EXPECT_LT(ReadSoxStat(element, 0.2, 1.6).maximum, 0.01);  // the old output was silent
+    const auto after = ReadSoxStat(element, 2.4, 1.4);
+    EXPECT_NEAR(after.frequency, 1000, 30);
+    EXPECT_NEAR(after.rms, 0.354, 0.02);
+}
+
+TEST_F(DefaultOutputSwitch, StereoMixFollowsWhenTheDefaultOutputGoesAway) {
+    ASSERT_TRUE(other.Loaded());
+    ASSERT_EQ(RunCommand({"pactl", "set-default-sink", "other"}).status, 0);
+    ScopedSource chosen({CaptureSource::Kind::DefaultOutputMonitor, ""});
+    const auto tone = PlayTone(Sink(), 6);
+    TMediaPlayer player;
+    OpenOnTemplate(player, {2, 44100, 16});
+    const auto start = Clock::now();
+    player.Record();
+    std::this_thread::sleep_until(start + 2s);
+    other.Unload();  // the server falls back to the fixture's sink as default output
+    std::this_thread::sleep_until(start + 4s);
+    const double wall = Seconds(Clock::now() - start);
+    player.Stop();
+    EXPECT_EQ(player.LastError(), 0u);
+    player.Save();
+    player.Close();
+    EXPECT_FALSE(player.Fault());
+    EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
+    EXPECT_LT(ReadSoxStat(element, 0.2, 1.6).maximum, 0.01);
     const auto after = ReadSoxStat(element, 2.4, 1.4);
     EXPECT_NEAR(after.frequency, 1000, 30);
     EXPECT_NEAR(after.rms, 0.354, 0.02);
