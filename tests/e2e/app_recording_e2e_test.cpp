@@ -124,7 +124,7 @@ protected:
         QElapsedTimer clock;
         clock.start();
         Click(kRecord);
-        WaitUntil(clock, 2500);
+        WaitUntil(clock, 2750);  // between the ticks of 2.5 s and 3 s
         EXPECT_EQ(Caption(), "Larkspur - 00:00:02");
         WaitUntil(clock, 3000);
         Click(kPause);
@@ -133,7 +133,7 @@ protected:
             << Caption().toStdString();
         WaitUntil(clock, 5000);
         Click(kRecord);
-        WaitUntil(clock, 6600);
+        WaitUntil(clock, 6750);
         EXPECT_EQ(Caption(), "Larkspur - 00:00:04") << "goes on from the pause";
         WaitUntil(clock, 7000);
         Click(kStop);
