@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QRadioButton>
+#include <QSettings>
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QDir>
@@ -146,6 +147,9 @@ long WaveMilliseconds(const QString& path) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // The Save dialog keeps its history in Qt's user settings: here, not in the user's home.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
