@@ -59,8 +59,7 @@ struct PulseCapture::Impl {
     GrowingWaveFile file;
     WaveFormat format;
     CaptureSource source;
-    std::string followedSink;     // the default output whose monitor is recorded
-    std::string followedMonitor;  // its monitor source
+    std::string followedMonitor;  // the monitor of the default output, when that is recorded
     bool sinkLookupFailed = false;
 
     bool capturing = false;                // samples arriving now are kept
@@ -173,7 +172,6 @@ struct PulseCapture::Impl {
         auto* impl = static_cast<Impl*>(self);
         if (eol < 0) impl->SinkLookupFailed();
         if (!info) return;
-        impl->followedSink = info->name;
         impl->followedMonitor = info->monitor_source_name;
         impl->FollowMonitor();
         Signal(self);
@@ -216,9 +214,8 @@ struct PulseCapture::Impl {
         attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
         attr.fragsize = format.BytesPerSecond() * kFragmentMs / 1000 / format.BlockAlign() *
                         format.BlockAlign();
-        auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
-                                       PA_STREAM_INTERPOLATE_TIMING);
-        if (!capturing) flags = pa_stream_flags_t(flags | PA_STREAM_START_CORKED);
+        auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
+                                       PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
         // A source chosen by name stays put: the server moves streams to a new default source,
         // and to another source when theirs goes away, which would record something else.
         if (source.kind == CaptureSource::Kind::Named)
