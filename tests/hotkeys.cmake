@@ -34,3 +34,6 @@ larkspur_test(hotkeys_main_window_test
   SOURCES gui/hotkeys_main_window_test.cpp gui/app_recording_support.cpp
   LIBS larkspur_app larkspur_fake_capture hotkeys_test_support Qt6::Test FIXTURES x TIMEOUT 120)
 add_dependencies(hotkeys_main_window_test kbtap_beside_tests)
+larkspur_test(hotkeys_e2e_test SOURCES e2e/hotkeys_e2e_test.cpp gui/app_qt_main.cpp
+  LIBS hotkeys_test_support larkspur_audio_checks FIXTURES x pulse TIMEOUT 120)
+add_dependencies(hotkeys_e2e_test larkspur kbtap)

@@ -57,7 +57,8 @@ OtherXClient::~OtherXClient() {
 }
 
 int OtherXClient::PressesOf(const QString& keysym) {
-    output_ += QString::fromLatin1(xev_.readAllStandardOutput());
+    do output_ += QString::fromLatin1(xev_.readAllStandardOutput());
+    while (xev_.waitForReadyRead(100));
     int count = 0;
     for (const QString& event : output_.split("\n\n"))
         if (event.startsWith("KeyPress") && event.contains(", " + keysym + ")")) ++count;
