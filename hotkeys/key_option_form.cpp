@@ -178,8 +178,11 @@ bool TKeyOptionForm::eventFilter(QObject* watched, QEvent* event) {
 
 void TKeyOptionForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
+    if (QScreen* screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
     Guarded([&] { FormShow(); });
 }
 

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QToolButton>
 #include <memory>
@@ -53,6 +54,7 @@ TEST_F(KeyOptions, Layout) {
     EXPECT_EQ(form->windowTitle(), "Keyboard Option");
     EXPECT_EQ(form->size(), QSize(420, 231));
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_EQ(form->frameGeometry().center(), form->screen()->availableGeometry().center());
     EXPECT_EQ(form->font().family(), "MS Sans Serif");
     EXPECT_EQ(form->font().pixelSize(), 11);
     EXPECT_EQ(form->GroupBox1->title(), "Record/Pause Key");

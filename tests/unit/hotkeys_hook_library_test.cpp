@@ -42,7 +42,7 @@ TEST(HookLibraryDeathTest, ALibraryWithoutSetHookEndsTheProgramWithOneMessage) {
 
 TEST(HookLibrary, StartUpHooksTheWindowThenHandsOverTheLoadedTable) {
     HotKeyFile file;
-    file.Write("[HotKey]\nCount=2\nHotKey0=R\nCASKey0=1\nHotKey1=z\nCASKey1=0\n");
+    file.Write("[HotKey]\nCount=3\nHotKey0=R\nCASKey0=1\nHotKey1=z\nCASKey1=0\nHotKey2=Q\nCASKey2=6\n");
     std::vector<MessageBoxRequest> boxes;
     SetMessageBoxSink([&](const MessageBoxRequest& box) { boxes.push_back(box); });
 
@@ -56,8 +56,10 @@ TEST(HookLibrary, StartUpHooksTheWindowThenHandsOverTheLoadedTable) {
     // The table itself, not a copy: later edits in place reach the same arrays.
     EXPECT_EQ(log->keys, HotKeyCodes);
     EXPECT_EQ(log->modifiers, CASKeyCodes);
-    EXPECT_EQ(log->count, 2);
-    EXPECT_EQ(HotKeyCodes[0], 'R');
+    EXPECT_EQ(log->count, 3);  // entry 2 as well
+    EXPECT_EQ(log->keys[0], 'R');
+    EXPECT_EQ(log->keys[2], 'Q');
+    EXPECT_EQ(log->modifiers[2], 6);
 
     HandHotKeysToLibrary();
     EXPECT_EQ(log->set_list_calls, 2);
