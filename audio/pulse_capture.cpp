@@ -20,9 +20,10 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kConnectTimeout = 5s;   // the server accepting us and the stream
 constexpr auto kCommandTimeout = 2s;   // any other request to the server
 constexpr auto kDrainMargin = 500ms;   // beyond the stream's latency, for the last samples
+constexpr auto kFirstDataTimeout = 2s; // a new stream's source may take this long to deliver
 constexpr int kFragmentMs = 25;        // small, so that a stop loses nothing buffered
 constexpr auto kResyncThreshold = 40ms;  // a shorter gap in the timeline is left alone
-// How long after a start, a move or a resume the timeline is checked against the clock: long
+// How long after a move or a start on a silent source the timeline is checked against the clock: long
 // enough for the server's latency to settle, too short for the source's clock to drift apart.
 constexpr auto kResyncWindow = 3s;
 
@@ -62,6 +63,7 @@ struct PulseCapture::Impl {
     std::string followedMonitor;  // the monitor of the default output, when that is recorded
     bool sinkLookupFailed = false;
 
+    bool delivering = false;               // the stream has delivered its first data
     bool capturing = false;                // samples arriving now are kept
     std::optional<std::uint64_t> stopAt;   // a stop keeps the file up to this many bytes
     bool resyncDue = false;                // timing is fresh: check the timeline
@@ -214,8 +216,10 @@ struct PulseCapture::Impl {
         attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
         attr.fragsize = format.BytesPerSecond() * kFragmentMs / 1000 / format.BlockAlign() *
                         format.BlockAlign();
-        auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
-                                       PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
+        // The stream runs from the open on and a stop only stops keeping what arrives: a corked
+        // stream would deliver its first data late after every start and resume.
+        auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
+                                       PA_STREAM_INTERPOLATE_TIMING);
         // A source chosen by name stays put: the server moves streams to a new default source,
         // and to another source when theirs goes away, which would record something else.
         if (source.kind == CaptureSource::Kind::Named)
@@ -261,8 +265,8 @@ struct PulseCapture::Impl {
         if (!pa_stream_is_suspended(s)) static_cast<Impl*>(self)->RequestResync();
     }
 
-    // After a start, a move or a resume the timeline is checked at each fresh timing report
-    // for a while.
+    // After a move, a source waking up or a start on a silent source, the timeline is checked
+    // at each fresh timing report for a while.
     void RequestResync() {
         if (!stream) return;
         resyncUntil = Clock::now() + kResyncWindow;
@@ -289,7 +293,7 @@ struct PulseCapture::Impl {
         return frames * format.BlockAlign();
     }
 
-    // The moments the source delivered nothing (a move, a resume, a late start) are filled with
+    // The moments the source delivered nothing (a move, a sleeping source) are filled with
     // silence, so that the file's length keeps to the time recorded.
     void Resync() {
         resyncDue = false;
@@ -309,6 +313,10 @@ struct PulseCapture::Impl {
         const void* data;
         size_t bytes;
         while (pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
+            if (!impl->delivering) {
+                impl->delivering = true;
+                pa_threaded_mainloop_signal(impl->loop, 0);
+            }
             if (impl->capturing) {
                 if (impl->resyncDue) impl->Resync();
                 if (impl->capturing) impl->Keep(data, bytes);
@@ -411,6 +419,12 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
                                                                       : kCaptureStreamRefused;
             }
         }
+        // A source may deliver its first data long after the stream is ready; waiting for it
+        // here lets a recording start on a flowing stream instead of on a hole.
+        if (code == kCaptureOk) {
+            d.delivering = false;
+            d.WaitFor([&d] { return d.delivering; }, kFirstDataTimeout);
+        }
         if (code == kCaptureOk && d.source.kind == CaptureSource::Kind::DefaultOutputMonitor) {
             pa_context_set_subscribe_callback(d.context, Impl::ServerEvent, &d);
             if (!d.Complete(pa_context_subscribe(d.context, PA_SUBSCRIPTION_MASK_SERVER,
@@ -439,19 +453,15 @@ std::uint32_t PulseCapture::Start() {
         if (const std::uint32_t code = d.file.Begin()) return code;
         d.syncedBytes = 0;
     }
+    if (!d.stream || pa_stream_get_state(d.stream) != PA_STREAM_READY) return kCaptureServerLost;
     d.capturing = true;
     d.segmentStart = Clock::now();
     d.segmentStartBytes = d.file.DataBytes();
     d.resyncDue = false;
     d.resyncUntil = {};
-    if (d.stream && pa_stream_get_state(d.stream) == PA_STREAM_READY) {
-        pa_operation* op = pa_stream_cork(
-            d.stream, 0, [](pa_stream*, int, void* self) {
-                static_cast<Impl*>(self)->RequestResync();
-            }, &d);
-        if (!op) return kCaptureServerLost;
-        pa_operation_unref(op);
-    }
+    // A flowing stream's timeline is the source's own; only a source that has not delivered
+    // yet is checked against the clock.
+    if (!d.delivering) d.RequestResync();
     return kCaptureOk;
 }
 
@@ -473,17 +483,12 @@ std::uint32_t PulseCapture::Stop() {
                                                      std::chrono::milliseconds(kFragmentMs) +
                                                      kDrainMargin);
     }
+    // Nothing captured while stopped is kept: what arrives from now on is dropped.
     d.capturing = false;
     d.stopAt.reset();
-    std::uint32_t code = kCaptureOk;
-    if (answers) {
-        // Nothing captured while stopped is kept: the stream pauses and drops what it holds.
-        if (!d.Complete(pa_stream_cork(d.stream, 1, nullptr, nullptr)) ||
-            !d.Complete(pa_stream_flush(d.stream, nullptr, nullptr)))
-            code = kCaptureServerTimeout;
-    } else if (PA_CONTEXT_IS_GOOD(pa_context_get_state(d.context))) {
-        code = kCaptureServerTimeout;
-    }
+    const std::uint32_t code = answers || !PA_CONTEXT_IS_GOOD(pa_context_get_state(d.context))
+                                   ? kCaptureOk
+                                   : kCaptureServerTimeout;
     if (d.file.Begun()) d.file.SyncHeader();
     d.syncedBytes = d.file.DataBytes();
     return d.fault != 0 ? std::uint32_t(d.fault) : code;
