@@ -23,8 +23,8 @@ constexpr auto kDrainMargin = 500ms;   // beyond the stream's latency, for the l
 constexpr auto kFirstDataTimeout = 2s; // a new stream's source may take this long to deliver
 constexpr int kFragmentMs = 25;        // small, so that a stop loses nothing buffered
 constexpr auto kResyncThreshold = 40ms;  // a shorter gap in the timeline is left alone
-// How long after a move or a start on a silent source the timeline is checked against the clock: long
-// enough for the server's latency to settle, too short for the source's clock to drift apart.
+// How long after a move or a start on a silent source the timeline is checked against the clock:
+// long enough for the server's latency to settle, too short for the source's clock to drift apart.
 constexpr auto kResyncWindow = 3s;
 
 std::atomic<std::uint16_t> lastDeviceId{0};
