@@ -11,7 +11,7 @@ larkspur_test(app_finishing_test
   LIBS larkspur_app larkspur_fake_capture Qt6::Test mp3lame::mp3lame PkgConfig::MPG123)
 larkspur_test(app_recording_e2e_test
   SOURCES e2e/app_recording_e2e_test.cpp unit/mp3_test_support.cpp
-  LIBS larkspur_audio_checks Qt6::Core mp3lame::mp3lame PkgConfig::MPG123
+  LIBS larkspur_audio_checks larkspur_e2e_support mp3lame::mp3lame PkgConfig::MPG123
   FIXTURES x pulse TIMEOUT 120)
 add_dependencies(app_recording_e2e_test larkspur kbtap larkspur_web)
 
@@ -21,5 +21,5 @@ larkspur_test(app_error_box_test SOURCES unit/app_error_box_test.cpp LIBS larksp
 larkspur_test(app_launcher_test SOURCES unit/app_launcher_test.cpp LIBS Qt6::Gui GTest::gtest_main)
 target_compile_definitions(app_launcher_test PRIVATE LARKSPUR_SHARE_DIR="${CMAKE_BINARY_DIR}/share")
 add_dependencies(app_launcher_test larkspur)
-larkspur_test(app_e2e_test SOURCES e2e/app_e2e_test.cpp LIBS Qt6::Core PkgConfig::X11 FIXTURES x TIMEOUT 120)
-add_dependencies(app_e2e_test larkspur)
+larkspur_test(app_e2e_test SOURCES e2e/app_e2e_test.cpp LIBS larkspur_e2e_support PkgConfig::X11 FIXTURES x TIMEOUT 120)
+add_dependencies(app_e2e_test larkspur kbtap larkspur_web)

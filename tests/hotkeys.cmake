@@ -35,5 +35,5 @@ larkspur_test(hotkeys_main_window_test
   LIBS larkspur_app larkspur_fake_capture hotkeys_test_support Qt6::Test FIXTURES x TIMEOUT 120)
 add_dependencies(hotkeys_main_window_test kbtap_beside_tests)
 larkspur_test(hotkeys_e2e_test SOURCES e2e/hotkeys_e2e_test.cpp gui/app_qt_main.cpp
-  LIBS hotkeys_test_support larkspur_audio_checks FIXTURES x pulse TIMEOUT 120)
+  LIBS hotkeys_test_support larkspur_audio_checks larkspur_e2e_support FIXTURES x pulse TIMEOUT 120)
 add_dependencies(hotkeys_e2e_test larkspur kbtap)

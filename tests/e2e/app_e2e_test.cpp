@@ -1,5 +1,6 @@
 // The built program on a real X server: its window maps with its title and class, centred, fixed
-// in size, and File > Exit or the close box end it with exit code 0, leaving nothing in its home.
+// in size, and File > Exit or the close box end it with exit code 0, leaving nothing in its home;
+// an error at start-up is shown and the main window still comes up.
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -10,30 +11,20 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include "support/e2e_support.h"
+
 namespace {
 
 // What a window manager sends when the close box is clicked.
 void SendDeleteWindow(unsigned long window);
 
-// Runs a helper program to its end and returns what it printed.
-QString RunTool(const QString& program, const QStringList& args, int timeoutMs = 10000) {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return {};
-    }
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-}
+using larkspur::test::Tool;
 
 class ProgramTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(qgetenv("DISPLAY").isEmpty()) << "runs under its own Xvfb";
-        const QString out = QString::fromLocal8Bit(qgetenv("LARKSPUR_OUT_DIR"));
-        ASSERT_FALSE(out.isEmpty());
-        program_.setProgram(out + "/larkspur");
+        ASSERT_TRUE(copy_.Valid());
         // A home of its own, also its working directory: the program keeps nothing there (its
         // files are found by its own directory, not the working directory).
         ASSERT_TRUE(home_.isValid());
@@ -44,11 +35,6 @@ protected:
         env.insert("XDG_DATA_HOME", home_.path() + "/.local/share");
         program_.setProcessEnvironment(env);
         program_.setWorkingDirectory(home_.path());
-        program_.setProcessChannelMode(QProcess::ForwardedChannels);
-        program_.start();
-        ASSERT_TRUE(program_.waitForStarted(5000));
-        window_ = WaitForWindow();
-        ASSERT_NE(window_, 0u) << "no visible window of class \"Kestrel Audio Recorder\"";
     }
 
     void TearDown() override {
@@ -58,19 +44,17 @@ protected:
         }
     }
 
-    unsigned long WaitForWindow() {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 10000) {
-            const QString ids = RunTool("xdotool", {"search", "--onlyvisible", "--class", "^Kestrel Audio Recorder$"});
-            if (!ids.isEmpty()) return ids.split('\n').first().toULong();
-            QThread::msleep(50);
-        }
-        return 0;
+    // Starts the program and waits for its main window.
+    void StartAndMap() {
+        copy_.Start(program_);
+        ASSERT_EQ(program_.state(), QProcess::Running);
+        const QStringList windows = larkspur::test::WaitForProgramWindows();
+        ASSERT_EQ(windows.size(), 1) << "one visible window of class \"Kestrel Audio Recorder\"";
+        window_ = windows.first().toULong();
     }
 
     QString Property(const char* name) {
-        return RunTool("xprop", {"-id", QString::number(window_), name});
+        return Tool("xprop", {"-id", QString::number(window_), name});
     }
 
     void ExpectCleanExit() {
@@ -85,12 +69,14 @@ protected:
         EXPECT_TRUE(written.isEmpty()) << written.join(", ").toStdString();
     }
 
+    larkspur::test::ProgramCopy copy_;
     QTemporaryDir home_;
     QProcess program_;
     unsigned long window_ = 0;
 };
 
 TEST_F(ProgramTest, WindowMapsWithTitleClassAndFixedSizeThenFileExitEndsIt) {
+    StartAndMap();
     EXPECT_EQ(Property("WM_CLASS"), "WM_CLASS(STRING) = \"larkspur\", \"Kestrel Audio Recorder\"");
     EXPECT_EQ(Property("_NET_WM_NAME"), "_NET_WM_NAME(UTF8_STRING) = \"Larkspur\"");
     EXPECT_EQ(Property("_NET_WM_ICON_NAME"), "_NET_WM_ICON_NAME(UTF8_STRING) = \"Larkspur\"");
@@ -109,20 +95,46 @@ TEST_F(ProgramTest, WindowMapsWithTitleClassAndFixedSizeThenFileExitEndsIt) {
     EXPECT_LT(height, 333 + 40);
 
     // Centred on the 1280 x 1024 screen.
-    const QString geometry = RunTool("xdotool", {"getwindowgeometry", QString::number(window_)});
+    const QString geometry = Tool("xdotool", {"getwindowgeometry", QString::number(window_)});
     const QRegularExpressionMatch at = QRegularExpression("Position: (\\d+),(\\d+)").match(geometry);
     ASSERT_TRUE(at.hasMatch()) << geometry.toStdString();
     EXPECT_NEAR(at.captured(1).toInt(), (1280 - 392) / 2, 1);
     EXPECT_NEAR(at.captured(2).toInt(), (1024 - height) / 2, 1);
 
     // File > Exit: open the File menu with the mouse, then its last item.
-    RunTool("xdotool", {"mousemove", "--window", QString::number(window_), "14", "10", "click", "1"});
+    Tool("xdotool", {"mousemove", "--window", QString::number(window_), "14", "10", "click", "1"});
     QThread::msleep(300);
-    RunTool("xdotool", {"key", "Up", "Return"});
+    Tool("xdotool", {"key", "Up", "Return"});
     ExpectCleanExit();
 }
 
 TEST_F(ProgramTest, TheCloseBoxEndsItWithExitCodeZero) {
+    StartAndMap();
+    SendDeleteWindow(window_);
+    ExpectCleanExit();
+}
+
+TEST_F(ProgramTest, AnErrorWhileAWindowIsCreatedIsShownAndStartUpGoesOn) {
+    copy_.Write("Config.ini", "[Audio]\nFormat=1\nRate=abc\n");
+    copy_.Start(program_);
+    // The error box comes first, before the main window is shown.
+    const QStringList boxes = larkspur::test::WaitForProgramWindows();
+    ASSERT_EQ(boxes.size(), 1);
+    const QString box = boxes.first();
+    EXPECT_TRUE(Tool("xprop", {"-id", box, "_NET_WM_WINDOW_TYPE"}).contains("_NET_WM_WINDOW_TYPE_DIALOG"));
+    EXPECT_EQ(Tool("xdotool", {"getwindowname", box}), "Larkspur");
+    Tool("xdotool", {"windowfocus", "--sync", box});
+    Tool("xdotool", {"key", "Return"});
+
+    QStringList windows;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000 && (windows = larkspur::test::WaitForProgramWindows()).contains(box))
+        QThread::msleep(50);
+    ASSERT_EQ(windows.size(), 1) << "the main window comes up after the box";
+    window_ = windows.first().toULong();
+    EXPECT_EQ(Property("_NET_WM_NAME"), "_NET_WM_NAME(UTF8_STRING) = \"Larkspur\"");
+    EXPECT_TRUE(Property("WM_NORMAL_HINTS").contains("minimum size: 392 by")) << "the main window";
     SendDeleteWindow(window_);
     ExpectCleanExit();
 }

@@ -2,15 +2,13 @@
 // the toolbar is clicked with xdotool (record 3 s, pause 2 s, record 2 s, stop), and the
 // automatically named file must hold 5 s of the tone.
 #include "tests/support/audio_checks.h"
+#include "tests/support/e2e_support.h"
 #include "tests/unit/mp3_test_support.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -18,13 +16,7 @@
 
 namespace {
 
-using larkspur::test::RunCommand;
-
-QString Tool(const QStringList& argv) {
-    std::vector<std::string> args;
-    for (const QString& a : argv) args.push_back(a.toStdString());
-    return QString::fromStdString(RunCommand(args).output).trimmed();
-}
+using larkspur::test::Tool;
 
 // How long the 1 kHz tone at half scale sounds in x: 10 ms blocks whose level is the tone's.
 double ToneSeconds(const std::vector<double>& x, double rate) {
@@ -56,48 +48,25 @@ class RecordingProgramTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(qgetenv("DISPLAY").isEmpty()) << "runs under its own Xvfb";
-        sink_ = QString::fromLocal8Bit(qgetenv("LARKSPUR_TEST_SINK"));
-        ASSERT_FALSE(sink_.isEmpty()) << "runs with its own sound server";
-        // A copy of the program: its recordings, Config.ini and HotKey.ini land beside it.
-        const QDir out(QString::fromLocal8Bit(qgetenv("LARKSPUR_OUT_DIR")));
-        ASSERT_TRUE(dir_.isValid());
-        for (const char* f : {"larkspur", "libkbtap.so"}) {
-            ASSERT_TRUE(QFile::copy(out.filePath(f), Path(f))) << f;
-        }
-        ASSERT_TRUE(QDir(dir_.path()).mkdir("Web"));
-        ASSERT_TRUE(QFile::copy(out.filePath("Web/ourproducts.htm"), Path("Web/ourproducts.htm")));
-
-        const QString tone = toneDir_.filePath("tone.wav");
-        ASSERT_EQ(Tool({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", tone, "synth", "60", "sine", "1000",
-                       "vol", "0.5"}),
-                  "");
-        player_.start("paplay", {"--latency-msec=50", "-d", sink_, tone});
-        ASSERT_TRUE(player_.waitForStarted());
+        ASSERT_TRUE(program_.Valid());
+        ASSERT_TRUE(tone_.Started()) << "runs with its own sound server";
     }
 
     void TearDown() override {
-        for (QProcess* p : {&program_, &player_}) {
-            if (p->state() == QProcess::NotRunning) continue;
-            p->kill();
-            p->waitForFinished(5000);
-        }
+        if (process_.state() == QProcess::NotRunning) return;
+        process_.kill();
+        process_.waitForFinished(5000);
     }
 
-    QString Path(const QString& name) const { return dir_.filePath(name); }
+    QString Path(const QString& name) const { return program_.Path(name); }
 
     void Start(const QByteArray& config) {
-        QFile ini(Path("Config.ini"));
-        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write(config);
-        ini.close();
-        program_.setProcessChannelMode(QProcess::ForwardedChannels);
-        program_.start(Path("larkspur"), {});
-        ASSERT_TRUE(program_.waitForStarted(5000));
-        const QString id = Tool({"timeout", "10", "xdotool", "search", "--sync", "--onlyvisible", "--class",
-                                "^Kestrel Audio Recorder$"});
-        ASSERT_FALSE(id.isEmpty()) << "the window did not map";
-        window_ = id.split('\n').first();
-        const QString g = Tool({"xdotool", "getwindowgeometry", "--shell", window_});
+        program_.Write("Config.ini", config);
+        program_.Start(process_);
+        const QStringList windows = larkspur::test::WaitForProgramWindows();
+        ASSERT_FALSE(windows.isEmpty()) << "the window did not map";
+        window_ = windows.first();
+        const QString g = Tool("xdotool", {"getwindowgeometry", "--shell", window_});
         auto value = [&](const char* key) {
             return QRegularExpression(QStringLiteral("%1=(\\d+)").arg(key)).match(g).captured(1).toInt();
         };
@@ -108,11 +77,11 @@ protected:
     }
 
     void Click(int buttonLeft) {
-        Tool({"xdotool", "mousemove", "--sync", QString::number(x_ + buttonLeft + 20),
+        Tool("xdotool", {"mousemove", "--sync", QString::number(x_ + buttonLeft + 20),
              QString::number(toolbarY_ + 2 + 19), "click", "1"});
     }
 
-    QString Caption() const { return Tool({"xdotool", "getwindowname", window_}); }
+    QString Caption() const { return Tool("xdotool", {"getwindowname", window_}); }
 
     void WaitUntil(const QElapsedTimer& clock, qint64 ms) {
         while (clock.elapsed() < ms) QThread::msleep(5);
@@ -142,23 +111,21 @@ protected:
         const QRegularExpression automatic(QStringLiteral("^\\d{4}(_\\d{1,2}){5}\\.(wav|mp3)$"));
         QStringList names;
         while (clock.elapsed() < 20000) {
-            names = QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden);
+            names = QDir(program_.Dir()).entryList(QDir::Files | QDir::Hidden);
             if (!names.filter(automatic).isEmpty() && !names.contains("~temp.wav")) break;
             QThread::msleep(50);
         }
         EXPECT_FALSE(names.contains("~temp.wav"));
         const QStringList finished = names.filter(automatic);
         EXPECT_EQ(finished.size(), 1) << names.join(' ').toStdString();
-        EXPECT_EQ(Tool({"xprop", "-id", window_, "_NET_WM_ICON_NAME"}),
+        EXPECT_EQ(Tool("xprop", {"-id", window_, "_NET_WM_ICON_NAME"}),
                   "_NET_WM_ICON_NAME(UTF8_STRING) = \"Larkspur - Stop\"");
         return finished.value(0);
     }
 
-    QTemporaryDir dir_;
-    QTemporaryDir toneDir_;
-    QString sink_;
-    QProcess player_;
-    QProcess program_;
+    larkspur::test::ProgramCopy program_;
+    larkspur::test::TonePlayer tone_;
+    QProcess process_;
     QString window_;
     int x_ = 0;
     int toolbarY_ = 0;
