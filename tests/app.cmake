@@ -1,6 +1,6 @@
 # Tests of app/.
 
-# Recording control and finishing (recording).
+# Recording control and finishing.
 larkspur_test(app_recording_logic_test SOURCES unit/app_recording_logic_test.cpp
   LIBS larkspur_app GTest::gtest_main)
 larkspur_test(app_recording_window_test
@@ -15,7 +15,7 @@ larkspur_test(app_recording_e2e_test
   FIXTURES x pulse TIMEOUT 120)
 add_dependencies(app_recording_e2e_test larkspur kbtap larkspur_web)
 
-# Start-up and the main window (foundation).
+# Start-up and the main window.
 larkspur_test(app_main_window_test SOURCES gui/app_main_window_test.cpp gui/app_qt_main.cpp LIBS larkspur_app Qt6::Test)
 larkspur_test(app_error_box_test SOURCES unit/app_error_box_test.cpp LIBS larkspur_platform GTest::gtest_main)
 larkspur_test(app_launcher_test SOURCES unit/app_launcher_test.cpp LIBS Qt6::Gui GTest::gtest_main)
