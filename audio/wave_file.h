@@ -24,8 +24,9 @@ struct WaveFormat {
 inline constexpr WaveFormat kDefaultWaveFormat{1, 11025, 8};
 
 inline constexpr std::size_t kWaveHeaderSize = 44;
-// The largest data chunk a 44-byte-header wave file can describe.
-inline constexpr std::uint64_t kMaxWaveDataBytes = 0xFFFFFFFFull - (kWaveHeaderSize - 8);
+// The largest data chunk a 44-byte-header wave file can describe, pad byte included: an odd
+// chunk's pad byte counts in the 32-bit RIFF size.
+inline constexpr std::uint64_t kMaxWaveDataBytes = (0xFFFFFFFFull - (kWaveHeaderSize - 8)) & ~1ull;
 
 // PCM, 1 or 2 channels, 8 or 16 bits, one of 16000, 22050, 24000, 32000, 44100, 48000 Hz.
 bool IsRecordableFormat(const WaveFormat& format);

@@ -81,6 +81,16 @@ TEST_F(WaveFileTest, TemplateHeaderIsTheFortyFourByteLayout) {
     EXPECT_EQ(h, expected);
 }
 
+TEST_F(WaveFileTest, RiffSizeHoldsTheLargestRecordingWithItsPadByte) {
+    // 8-bit mono can stop on any byte count, odd ones included.
+    for (std::uint64_t data : {kMaxWaveDataBytes, kMaxWaveDataBytes - 1}) {
+        const auto h = WaveHeader({1, 48000, 8}, std::uint32_t(data));
+        const Bytes header(h.begin(), h.end());
+        EXPECT_EQ(Get32(header, 40), data);
+        EXPECT_EQ(Get32(header, 4), 36 + data + (data & 1)) << data;
+    }
+}
+
 TEST_F(WaveFileTest, ReadsEveryRecordableFormat) {
     for (std::uint32_t rate : {44100u, 32000u, 24000u, 22050u, 16000u, 48000u})
         for (std::uint16_t channels : {1, 2})
