@@ -11,6 +11,15 @@
 
 namespace larkspur {
 
+bool ClickFocusedButtonOnEnter(QObject* watched, const QKeyEvent& key) {
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (!button || (key.key() != Qt::Key_Return && key.key() != Qt::Key_Enter) ||
+        (key.modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)))
+        return false;
+    button->click();
+    return true;
+}
+
 OptionDialog::OptionDialog(const char* name, const QString& caption, int width, int height,
                            QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -39,6 +48,7 @@ bool OptionDialog::eventFilter(QObject* watched, QEvent* event) {
         Guarded([&] { FormKeyDown(key); });
         // The dialog has closed on Escape; the key goes no further.
         if (key->key() == Qt::Key_Escape) return true;
+        if (ClickFocusedButtonOnEnter(watched, *key)) return true;
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -10,6 +10,11 @@ class QToolButton;
 
 namespace larkspur {
 
+// No button of the option dialogs is a default button, yet a focused push button still takes a
+// plain Enter (no Shift, Ctrl or Alt) as a click. For a key event on `watched`; true when it
+// clicked.
+bool ClickFocusedButtonOnEnter(QObject* watched, const QKeyEvent& key);
+
 // What the option dialogs share: a fixed-size frame centred on the screen, "MS Sans Serif" at
 // 8 points, key preview into FormKeyDown, and buttons that never act as default buttons, so Enter
 // and Escape reach the focused control.

@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <QToolButton>
 
+#include "config/option_dialog.h"
 #include "hotkeys/hook_library.h"
 #include "hotkeys/hotkey_table.h"
 #include "platform/error_box.h"
@@ -172,6 +173,7 @@ bool TKeyOptionForm::eventFilter(QObject* watched, QEvent* event) {
     if (IsFocusNavigation(key)) return false;
     Guarded([&] { FormKeyDown(key); });
     if (field) Guarded([&] { Edit1KeyDown(field, key); });
+    if (!field && ClickFocusedButtonOnEnter(watched, key)) return true;
     // A button still gets its keys (Space clicks it), except Escape, which the form took.
     return field != nullptr || key.key() == Qt::Key_Escape;
 }

@@ -232,19 +232,30 @@ TEST_F(AudioOptionsTest, EscapeKeepsEditsUnwrittenAndCancelRestoresTheFile) {
     EXPECT_EQ(ReadConfig(), stored);
 }
 
-TEST_F(AudioOptionsTest, EnterOnAFocusedButtonAndOtherKeysDoNothing) {
+// No default button: Enter elsewhere does nothing, but a focused button takes Enter as a click.
+TEST_F(AudioOptionsTest, EnterClicksOnlyAFocusedButton) {
+    const std::string stored = "[Audio]\nFormat=0\nRate=1\nSize=0\nTrack=0\n";
+    WriteConfig(stored);
     Create(*form_);
     form_->show();
-    for (QWidget* w : {static_cast<QWidget*>(form_->Button1), static_cast<QWidget*>(form_->Button2)}) {
-        QTest::keyClick(w, Qt::Key_Return);
-        QTest::keyClick(w, Qt::Key_Enter);
-        QTest::keyClick(w, Qt::Key_F1);
-    }
+    QTest::keyClick(form_->Button1, Qt::Key_F1);
+    QTest::keyClick(form_->Button1, Qt::Key_Return, Qt::ControlModifier);
+    QTest::keyClick(form_->ComboBox1, Qt::Key_Return);
     QTest::keyClick(form_.get(), Qt::Key_Return);
     EXPECT_TRUE(form_->isVisible());
-    EXPECT_FALSE(fs::exists(ConfigPath()));
-    QTest::keyClick(form_.get(), Qt::Key_Escape);
+    EXPECT_EQ(ReadConfig(), stored);
+
+    form_->ComboBox1->setCurrentIndex(3);
+    QTest::keyClick(form_->Button2, Qt::Key_Return);  // Cancel: the file's values again
     EXPECT_FALSE(form_->isVisible());
+    EXPECT_EQ(form_->SampleRateIndex(), 1);
+
+    form_->show();
+    form_->ComboBox1->setCurrentIndex(2);
+    QTest::keyClick(form_->Button1, Qt::Key_Enter, Qt::KeypadModifier);  // OK
+    EXPECT_FALSE(form_->isVisible());
+    EXPECT_EQ(ReadConfig(), "[Audio]\nFormat=0\nRate=2\nSize=0\nTrack=0\n");
+    EXPECT_EQ(filter_indexes_, std::vector<int>{1});
 }
 
 TEST_F(AudioOptionsTest, VolumeButtonStartsTheVolumeControl) {

@@ -169,6 +169,23 @@ TEST_F(KeyOptions, EscapeOnAButtonClosesWithoutClickingIt) {
     EXPECT_EQ(HotKeyCodes[0], 0x7B);
 }
 
+TEST_F(KeyOptions, EnterOnAFocusedButtonClicksIt) {
+    Open();
+    QTest::keyClick(form->Edit1, Qt::Key_R, Qt::ControlModifier);
+    form->Button1->setFocus();
+    QTest::keyClick(form->Button1, Qt::Key_Return);  // OK
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(file.Read(), "[HotKey]\nCount=2\nHotKey0=R\nCASKey0=1\nHotKey1=z\nCASKey1=0\n");
+
+    Open();
+    QTest::keyClick(form->Edit1, Qt::Key_F5);
+    form->Button2->setFocus();
+    QTest::keyClick(form->Button2, Qt::Key_Return);  // Cancel
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(HotKeyCodes[0], 0x52);
+    EXPECT_EQ(form->Edit1->text(), "Ctrl + R");
+}
+
 TEST_F(KeyOptions, EnterIsRefusedAndCtrlTabIsRecorded) {
     Open();
     QTest::keyClick(form->Edit1, Qt::Key_Return);
