@@ -293,7 +293,7 @@ void TForm1::SetAboutBox(QDialog* about) { aboutBox_ = about; }
 
 bool TForm1::IsRecording() const { return recording_->IsRecording(); }
 bool TForm1::IsPaused() const { return recording_->IsPaused(); }
-bool TForm1::IsFinishing() const { return recording_->IsFinishing(); }
+bool TForm1::IsFinishing() const { return recording_->IsFinishing() || recording_->IsStarting(); }
 const QString& TForm1::OutputPath() const { return finisher_->OutputPath(); }
 
 void TForm1::SetMenusEnabled(bool enabled) {

@@ -60,7 +60,9 @@ public:
     // The recording state, as the hotkeys read it.
     bool IsRecording() const override;
     bool IsPaused() const override;
-    // Stop was pressed and the recording is still being finished (Save dialog, conversion).
+    // Stop was pressed and the recording is still being finished (Save dialog, conversion), or a
+    // recording is being started (a box about its temporary file may be up): hotkeys are ignored,
+    // so that neither runs halfway through the other.
     bool IsFinishing() const override;
     const RecordingControl& Recording() const { return *recording_; }
     // The last finished recording's output file.

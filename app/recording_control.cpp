@@ -76,7 +76,10 @@ void RecordingControl::Record() {
     isRecording_ = true;
     // Counted from here should the device fail to start, so that Stop shows a sensible time.
     startMark_ = clock.Monotonic();
-    BeginRecording();
+    {
+        const FlagScope starting(isStarting_);
+        BeginRecording();
+    }
     view_.SetCaption(kCaptionPrefix + QStringLiteral("00:00:00"));
     SetApplicationTitle(view_.Caption());
     view_.SetTimerEnabled(true);

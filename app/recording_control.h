@@ -45,6 +45,8 @@ public:
     bool IsPaused() const { return isPaused_; }
     // Stop has been pressed and the recording is still being turned into its output file.
     bool IsFinishing() const { return isFinishing_; }
+    // A new recording is being prepared and its device started; a message box may be up.
+    bool IsStarting() const { return isStarting_; }
 
     const SystemTime& StartTime() const { return startTime_; }
     const SystemTime& PauseTime() const { return pauseTime_; }
@@ -65,6 +67,7 @@ private:
     bool isRecording_ = false;
     bool isPaused_ = false;
     bool isFinishing_ = false;
+    bool isStarting_ = false;
     SystemTime startTime_;
     SystemTime pauseTime_;
     QString pausedCaption_;

@@ -5,6 +5,8 @@
 #include "platform/error_box.h"
 #include "tests/gui/app_recording_support.h"
 
+#include <QDir>
+#include <QFile>
 #include <QMenu>
 #include <QToolButton>
 
@@ -259,6 +261,24 @@ TEST_F(RecordingWindowTest, ATemplateThatCannotBeWrittenIsToldAndTheStartGoesOn)
     EXPECT_EQ(boxes[0].icon, BoxIcon::None);
     EXPECT_EQ(boxes[1].icon, BoxIcon::Error);  // the device could not open it either
     EXPECT_EQ(capture_->Commands().front(), "open |" + TempPath().toStdString());
+}
+
+// A box shown while a recording starts runs its own event loop, in which hotkey reports arrive:
+// they must not pause or stop a recording whose device is not open yet.
+TEST_F(RecordingWindowTest, HotkeysAreIgnoredWhileABoxIsUpDuringTheStart) {
+    {
+        QFile leftover(TempPath());
+        ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+        leftover.write(QByteArray(1000, 'x'));
+    }
+    std::vector<bool> ignored;
+    SetMessageBoxSink([&](const MessageBoxRequest&) { ignored.push_back(form_->IsFinishing()); });
+    form_->ToolButton1Click();  // the leftover is kept and said so
+    form_->ToolButton3Click();
+    ASSERT_TRUE(QDir(dir_.path()).mkpath("~temp.wav/inside"));
+    form_->ToolButton1Click();  // "Can   not   Open   File!", then the failed open
+    EXPECT_EQ(ignored, (std::vector<bool>{true, true, false}));
+    EXPECT_FALSE(form_->IsFinishing());
 }
 
 TEST_F(RecordingWindowTest, ClosingDuringARecordingWritesNoOutputAndKeepsTheTemporaryFileValid) {
