@@ -126,6 +126,8 @@ TForm1::TForm1(std::shared_ptr<CaptureDevice> capture, const QString& recordingD
     Timer1 = new TTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(500);
+    // A coarse timer may fire up to 25 ms early, before the second it is meant to show.
+    Timer1->setTimerType(Qt::PreciseTimer);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
 
     SaveDialog1 = new QFileDialog(this);

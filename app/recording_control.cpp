@@ -82,9 +82,11 @@ void RecordingControl::Record() {
     }
     view_.SetCaption(kCaptionPrefix + QStringLiteral("00:00:00"));
     SetApplicationTitle(view_.Caption());
+    // Marked before the timer starts, so that every second tick lands on or just after a whole
+    // second and shows it, rather than a hair before it and showing the second before.
+    startMark_ = clock.Monotonic();
     view_.SetTimerEnabled(true);
     startTime_ = clock.LocalTime();
-    startMark_ = clock.Monotonic();
 }
 
 void RecordingControl::Pause() {

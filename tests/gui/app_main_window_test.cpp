@@ -201,6 +201,7 @@ TEST_F(MainWindowTest, TimerAndSaveDialogAtStartUp) {
     ASSERT_NE(timer, nullptr);
     EXPECT_FALSE(timer->isActive());
     EXPECT_EQ(timer->interval(), 500);
+    EXPECT_EQ(timer->timerType(), Qt::PreciseTimer) << "never early, so a tick never shows the second before";
     EXPECT_EQ(timer->Tag, 0);
 
     auto* save = Find<QFileDialog>("SaveDialog1");

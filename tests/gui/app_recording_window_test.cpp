@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 namespace larkspur::test {
@@ -105,6 +107,19 @@ TEST_F(RecordingWindowTest, TicksShowTheElapsedTime) {
     EXPECT_EQ(Caption(), "Larkspur - 00:01:05");
     EXPECT_EQ(Title(), "00:01:05");
     EXPECT_EQ(Now(), kRecording);
+}
+
+// On the real clocks and the real timer: every second tick shows the second it ends, so that
+// 00:00:01 comes after one second, not one and a half.
+TEST_F(RecordingWindowTest, OnTheRealTimerEachWholeSecondShowsOnItsTick) {
+    SetClockForTest(nullptr);
+    QStringList seen;
+    QObject::connect(form_->Timer1, &QTimer::timeout, form_.get(), [&] { seen << Caption(); });
+    form_->ToolButton1Click();
+    QTest::qWaitFor([&] { return seen.size() >= 4; }, 5000);
+    form_->ToolButton3Click();
+    EXPECT_EQ(seen.mid(0, 4), (QStringList{"Larkspur - 00:00:00", "Larkspur - 00:00:01", "Larkspur - 00:00:01",
+                                           "Larkspur - 00:00:02"}));
 }
 
 TEST_F(RecordingWindowTest, PauseBlinksAndResumeContinuesWhereItStopped) {
