@@ -26,7 +26,6 @@ public:
             {"pavucontrol-qt", {"--tab=2"}},
             {"gnome-control-center", {"sound"}},
             {"kmix", {}},
-            {"xfce4-pulseaudio-plugin", {}},
         };
         for (const Mixer& m : mixers) {
             const QString path = QStandardPaths::findExecutable(QString::fromLatin1(m.program));
