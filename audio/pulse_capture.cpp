@@ -200,11 +200,11 @@ struct PulseCapture::Impl {
     }
 
     bool CreateStream(const char* device) {
-        pa_sample_spec spec{};
-        spec.format = format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-        spec.rate = format.sampleRate;
-        spec.channels = std::uint8_t(format.channels);
-        stream = pa_stream_new(context, "Recording", &spec, nullptr);
+        pa_sample_spec sampleSpec{};
+        sampleSpec.format = format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+        sampleSpec.rate = format.sampleRate;
+        sampleSpec.channels = std::uint8_t(format.channels);
+        stream = pa_stream_new(context, "Recording", &sampleSpec, nullptr);
         if (!stream) return false;
         pa_stream_set_state_callback(stream, StreamState, this);
         pa_stream_set_read_callback(stream, StreamRead, this);
