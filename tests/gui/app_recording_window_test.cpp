@@ -116,7 +116,7 @@ TEST_F(RecordingWindowTest, OnTheRealTimerEachWholeSecondShowsOnItsTick) {
     QStringList seen;
     QObject::connect(form_->Timer1, &QTimer::timeout, form_.get(), [&] { seen << Caption(); });
     form_->ToolButton1Click();
-    QTest::qWaitFor([&] { return seen.size() >= 4; }, 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() >= 4; }, 5000));
     form_->ToolButton3Click();
     EXPECT_EQ(seen.mid(0, 4), (QStringList{"Larkspur - 00:00:00", "Larkspur - 00:00:01", "Larkspur - 00:00:01",
                                            "Larkspur - 00:00:02"}));
