@@ -2,6 +2,7 @@
 
 #include "app/output_name.h"
 #include "app/recording_control.h"
+#include "audio/early_mp3.h"
 #include "audio/media_player.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
@@ -9,6 +10,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 namespace larkspur {
 namespace {
@@ -16,6 +18,11 @@ namespace {
 bool SameFile(const QString& a, const QString& b) {
     const QString canonical = QFileInfo(a).canonicalFilePath();
     return !canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath();
+}
+
+// Two names of one place, whether or not a file is there yet.
+bool SamePath(const QString& a, const QString& b) {
+    return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
 }
 
 void Tell(const QString& text) { ShowMessageBox(ApplicationTitle(), text, BoxIcon::Warning); }
@@ -27,7 +34,11 @@ Finisher::Finisher(TMediaPlayer& device, const RecorderSettings& settings, SaveN
     : device_(device), settings_(settings), dialog_(dialog), converter_(converter), owner_(owner),
       dir_(std::move(dir)) {}
 
-void Finisher::FinishRecording(const QString& tempPath) {
+void Finisher::FinishRecording(const QString& tempPath, std::shared_ptr<EarlyMp3> early) {
+    // However the finish ends, an early MP3 that was not put in place is removed.
+    const auto discardEarly = qScopeGuard([&early] {
+        if (early) early->Discard();
+    });
     device_.Stop();
     device_.Save();
     device_.Close();
@@ -49,7 +60,7 @@ void Finisher::FinishRecording(const QString& tempPath) {
     }
 
     QString result = outputPath_;
-    if (!Produce(tempPath)) {
+    if (!Produce(tempPath, early.get())) {
         result = KeepAsWave(tempPath);
         Tell(QStringLiteral("The recording could not be stored as \"%1\". It was kept as \"%2\".")
                  .arg(outputPath_, result));
@@ -67,17 +78,33 @@ QString Finisher::AutomaticOutputName() const {
 }
 
 // Moves or converts the temporary file to outputPath_; false when the output was not completed.
-bool Finisher::Produce(const QString& tempPath) {
+bool Finisher::Produce(const QString& tempPath, EarlyMp3* early) {
     // Replacing the temporary file by itself would destroy the only copy.
     if (SameFile(outputPath_, tempPath)) return false;
-    QFile::remove(outputPath_);  // a file only: a folder of that name stays and the move fails
-    if (!IsMp3Name(outputPath_)) return MoveRecording(tempPath, outputPath_);
+    if (!IsMp3Name(outputPath_)) {
+        QFile::remove(outputPath_);  // a file only: a folder of that name stays and the move fails
+        return MoveRecording(tempPath, outputPath_);
+    }
 
     QString mp3 = ChangeFileExt(outputPath_, QStringLiteral(".mp3"));
     // Where case matters, "take.mp3" may be another file than the confirmed "take.MP3".
     if (mp3 != outputPath_ && QFileInfo::exists(mp3)) mp3 = outputPath_;
+    // The early MP3 is finished before anything under the output's name is removed, which may be
+    // the early MP3 itself.
+    const QString earlyPath = early ? QFile::decodeName(early->Path().c_str()) : QString();
+    const bool earlyReady = early && !SamePath(mp3, earlyPath) &&
+                            !SamePath(outputPath_, earlyPath) &&
+                            early->Finish(QFile::encodeName(tempPath).toStdString());
+    QFile::remove(outputPath_);
     outputPath_ = mp3;
-    return converter_.Convert(mp3, tempPath);
+    converter_.SetMp3Path(mp3);
+    if (earlyReady && MoveRecording(earlyPath, mp3)) {
+        early->HandedOver();
+        return true;
+    }
+    // The converter may write where the early MP3 was.
+    if (early) early->Discard();
+    return converter_.Convert(tempPath);
 }
 
 // The recording as a wave file beside the intended output, under a free name; where that cannot

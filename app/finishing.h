@@ -2,11 +2,13 @@
 #include "app/recorder_ports.h"
 
 #include <QString>
+#include <memory>
 
 class QWidget;
 
 namespace larkspur {
 
+class EarlyMp3;
 class TMediaPlayer;
 
 // Turns the temporary recording into its output file: the device saves it, it gets its name
@@ -19,14 +21,16 @@ public:
     Finisher(TMediaPlayer& device, const RecorderSettings& settings, SaveNameDialog& dialog,
              Mp3Converter& converter, QWidget* owner, QString dir);
 
-    void FinishRecording(const QString& tempPath);
+    // early: the MP3 encoded while recording, where one was; it takes the converter's place when
+    // it is complete, and is removed otherwise.
+    void FinishRecording(const QString& tempPath, std::shared_ptr<EarlyMp3> early = nullptr);
 
     // The last output file's path (after a conversion, the MP3's); empty before the first.
     const QString& OutputPath() const { return outputPath_; }
 
 private:
     QString AutomaticOutputName() const;
-    bool Produce(const QString& tempPath);
+    bool Produce(const QString& tempPath, EarlyMp3* early);
     QString KeepAsWave(const QString& tempPath) const;
 
     TMediaPlayer& device_;

@@ -364,10 +364,7 @@ std::optional<QString> TForm1::Ask(const QString& preset) {
     }
 }
 
-bool TForm1::Convert(const QString& mp3Path, const QString& wavPath) {
-    Mp3Path = mp3Path;
-    return Wav2Mp3(this, wavPath, Mp3Path);
-}
+bool TForm1::Convert(const QString& wavPath) { return Wav2Mp3(this, wavPath, Mp3Path); }
 
 void TForm1::ShowModal(QDialog* dialog) {
     if (dialog) dialog->exec();

@@ -110,7 +110,8 @@ public:
     TTimer* Timer1;
     QFileDialog* SaveDialog1;
 
-    // Name of the MP3 file the converter writes; set just before each conversion.
+    // Name of the MP3 file the converter writes; set just before each conversion, and where an
+    // MP3 encoded while recording is put.
     QString Mp3Path;
 
 public slots:
@@ -154,7 +155,8 @@ private:
     bool PlayAfterRecording() const override;
     int FilterIndex() const override;
     std::optional<QString> Ask(const QString& preset) override;
-    bool Convert(const QString& mp3Path, const QString& wavPath) override;
+    void SetMp3Path(const QString& mp3Path) override { Mp3Path = mp3Path; }
+    bool Convert(const QString& wavPath) override;
     static void ShowModal(QDialog* dialog);
     // What a hotkey clicks: the buttons' handlers, run even while a button is disabled.
     void ClickRecord() override { ToolButton1Click(); }

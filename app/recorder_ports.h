@@ -46,12 +46,15 @@ public:
     virtual std::optional<QString> Ask(const QString& preset) = 0;
 };
 
-// The WAV-to-MP3 converter.
+// The WAV-to-MP3 converter and the name it writes (the main window's Mp3Path).
 class Mp3Converter {
 public:
     virtual ~Mp3Converter() = default;
-    // Writes mp3Path from the wave file; true when the MP3 was completed.
-    virtual bool Convert(const QString& mp3Path, const QString& wavPath) = 0;
+    // Names the MP3 file of the recording being finished, whether it is converted or was
+    // encoded while recording.
+    virtual void SetMp3Path(const QString& mp3Path) = 0;
+    // Writes the MP3 named last from the wave file; true when the MP3 was completed.
+    virtual bool Convert(const QString& wavPath) = 0;
 };
 
 }  // namespace larkspur

@@ -3,6 +3,7 @@
 #include "app/finishing.h"
 #include "app/format_template.h"
 #include "app/output_name.h"
+#include "audio/early_mp3.h"
 #include "audio/media_player.h"
 #include "audio/wave_file.h"
 #include "platform/message_box.h"
@@ -108,7 +109,8 @@ void RecordingControl::Stop() {
     isRecording_ = false;
     {
         const FlagScope finishing(isFinishing_);
-        finisher_.FinishRecording(tempPath_);
+        device_.SetSampleTap(nullptr);
+        finisher_.FinishRecording(tempPath_, std::move(earlyMp3_));
     }
     SetApplicationTitle(QStringLiteral("Larkspur - Stop"));
 }
@@ -131,6 +133,7 @@ void RecordingControl::BeginRecording() {
     const RecordingFormat format =
         FormatFromChoices(settings_.SampleRateIndex(), settings_.SampleSizeIndex(), settings_.TrackIndex());
     WriteFormatTemplate(format.channels, format.bitsPerSample, format.sampleRate, tempPath_);
+    PrepareEarlyMp3(format);
     device_.SetDeviceType(dtAutoSelect);
     device_.SetFileName(QFile::encodeName(tempPath_).toStdString());
     device_.Open();
@@ -159,6 +162,19 @@ void RecordingControl::KeepLeftover() {
     ShowMessageBox(ApplicationTitle(),
                    QStringLiteral("An unfinished recording from an earlier session was kept as \"%1\".").arg(kept),
                    BoxIcon::Information);
+}
+
+// Where the finished recording may become an MP3 (MP3 chosen, or a name to be asked for, which
+// may end in ".mp3"), it is encoded while it is recorded, in a file beside the temporary one.
+// One left by a crash is incomplete and goes; the leftover wave file was kept above.
+void RecordingControl::PrepareEarlyMp3(const RecordingFormat& format) {
+    const QString path = dir_ + QStringLiteral("~temp.mp3");
+    earlyMp3_.reset();
+    if (QFileInfo(path).isFile()) QFile::remove(path);
+    const WaveFormat wave{format.channels, std::uint32_t(format.sampleRate), format.bitsPerSample};
+    if ((settings_.SaveToMp3() || settings_.AskForFileName()) && EarlyMp3::Accepts(wave))
+        earlyMp3_ = std::make_shared<EarlyMp3>(QFile::encodeName(path).toStdString(), wave);
+    device_.SetSampleTap(earlyMp3_);
 }
 
 QString RecordingControl::ElapsedText() const {

@@ -5,9 +5,11 @@
 #include <QString>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 
 namespace larkspur {
 
+class EarlyMp3;
 class Finisher;
 class TMediaPlayer;
 
@@ -56,6 +58,7 @@ public:
 private:
     void BeginRecording();
     void KeepLeftover();
+    void PrepareEarlyMp3(const RecordingFormat& format);
     QString ElapsedText() const;
 
     RecorderView& view_;
@@ -72,6 +75,7 @@ private:
     SystemTime pauseTime_;
     QString pausedCaption_;
     QString tempPath_;
+    std::shared_ptr<EarlyMp3> earlyMp3_;  // the MP3 encoded while recording, where one may be wanted
     std::chrono::milliseconds startMark_{0};  // monotonic start, moved forward by every pause
     std::chrono::milliseconds pauseMark_{0};
 };

@@ -1,6 +1,9 @@
 #pragma once
+#include "audio/sample_tap.h"
+
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -35,6 +38,7 @@ std::optional<std::string> CaptureErrorText(std::uint32_t code);
 struct CaptureOpenRequest {
     std::string deviceType;              // "" lets the element pick the device
     std::optional<std::string> element;  // the wave file to record into, when one is named
+    std::shared_ptr<SampleTap> tap;      // also receives every sample the recording keeps
 };
 
 // How the recording since the open stands: whether a fault cut it short and how much audio

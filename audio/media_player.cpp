@@ -28,6 +28,7 @@ void TMediaPlayer::Open() {
     request.deviceType = DeviceTypeString(deviceType_);
     // With an explicit type the element is not flagged, so the device opens without the file.
     if (deviceType_ == dtAutoSelect) request.element = fileName_;
+    request.tap = tap_;
     commandFlags_ = kMciWait | (deviceType_ == dtAutoSelect ? kMciOpenElement : kMciOpenType);
     std::uint16_t id = 0;
     lastError_ = device_->Open(request, id);

@@ -53,6 +53,8 @@ public:
     void SetDeviceType(TMPDeviceTypes type) { deviceType_ = type; }
     const std::string& FileName() const { return fileName_; }
     void SetFileName(const std::string& name) { fileName_ = name; }
+    // Every sample the recordings of later opens keep is also handed to tap (none when null).
+    void SetSampleTap(std::shared_ptr<SampleTap> tap) { tap_ = std::move(tap); }
 
     // Opens the device on FileName (dtAutoSelect) or, with an explicit type, without the file.
     // Raises EMCIDeviceError with the device's text when refused.
@@ -83,6 +85,7 @@ private:
     std::shared_ptr<CaptureDevice> device_;
     TMPDeviceTypes deviceType_ = dtAutoSelect;
     std::string fileName_;
+    std::shared_ptr<SampleTap> tap_;
     bool isOpen_ = false;
     std::uint16_t deviceId_ = 0;
     std::uint32_t lastError_ = 0;

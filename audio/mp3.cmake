@@ -1,5 +1,6 @@
 # The WAV to MP3 converter (larkspur_mp3).
 add_library(larkspur_mp3 STATIC
+  early_mp3.cpp
   lame_stream.cpp
   wav2mp3.cpp
   wav2mp3_input.cpp

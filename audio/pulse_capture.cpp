@@ -383,6 +383,7 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
     } else {
         return kCaptureUnknownDeviceType;
     }
+    d.file.SetTap(request.tap);
     d.format = format;
     d.bytesPerSecond = format.BytesPerSecond();
     d.source = ChosenCaptureSource();

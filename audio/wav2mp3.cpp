@@ -4,14 +4,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProgressDialog>
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "audio/lame_stream.h"
+#include "audio/mp3_settings.h"
 #include "audio/wav2mp3_input.h"
 #include "platform/message_box.h"
 
@@ -20,52 +18,13 @@ namespace {
 
 using wav2mp3::ByteSource;
 using wav2mp3::SampleReader;
+using wav2mp3::WaveFileSource;
 using wav2mp3::WaveLayout;
 using wav2mp3::WaveProblem;
 
 void Complain(const char* text) {
     ShowMessageBox(QStringLiteral("Wav2Mp3 ERROR"), QString::fromLatin1(text), BoxIcon::None);
 }
-
-// The wave file, read with pread so that header and data reads never go past its size.
-class WaveFile final : public ByteSource {
-public:
-    explicit WaveFile(const QString& path)
-        // O_NONBLOCK: a FIFO under that name must not hold the call in open().
-        : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
-        struct stat st;
-        if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
-            size_ = static_cast<std::uint64_t>(st.st_size);
-        } else if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~WaveFile() override {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    WaveFile(const WaveFile&) = delete;
-    WaveFile& operator=(const WaveFile&) = delete;
-
-    bool IsOpen() const { return fd_ >= 0; }
-    std::uint64_t Size() const override { return size_; }
-
-    bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
-        if (offset > size_ || into.size() > size_ - offset) return false;
-        while (!into.empty()) {
-            const ssize_t got = ::pread(fd_, into.data(), into.size(), static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) return false;
-            into = into.subspan(static_cast<std::size_t>(got));
-            offset += static_cast<std::uint64_t>(got);
-        }
-        return true;
-    }
-
-private:
-    int fd_;
-    std::uint64_t size_ = 0;
-};
 
 // The MP3 file, created or truncated when opened.
 class Mp3File {
@@ -191,7 +150,7 @@ Outcome Encode(QWidget* window, HBE_STREAM stream, std::uint32_t chunkValues,
 
 bool Wav2Mp3(QWidget* window, const QString& wavePath, const QString& mp3Path) {
     if (wavePath.isEmpty()) return false;
-    WaveFile wave(wavePath);
+    WaveFileSource wave(QFile::encodeName(wavePath).toStdString());
     if (!wave.IsOpen()) return false;
 
     const WaveLayout layout = wav2mp3::ReadWaveLayout(wave);
@@ -202,16 +161,7 @@ bool Wav2Mp3(QWidget* window, const QString& wavePath, const QString& mp3Path) {
         case WaveProblem::UnsupportedRate: Complain("Unsuported sample rate"); return false;
     }
 
-    BE_CONFIG config;
-    config.dwConfig = BE_CONFIG_MP3;
-    config.format.mp3.dwSampleRate = layout.samplesPerSecond;
-    config.format.mp3.byMode = layout.channels == 1 ? BE_MP3_MODE_MONO : BE_MP3_MODE_STEREO;
-    config.format.mp3.wBitrate = 192;
-    config.format.mp3.bPrivate = false;
-    config.format.mp3.bCRC = false;
-    config.format.mp3.bCopyright = false;
-    config.format.mp3.bOriginal = false;
-
+    const BE_CONFIG config = ConverterConfig(layout.samplesPerSecond, layout.channels);
     std::uint32_t chunkValues = 0;
     std::uint32_t bufferSize = 0;
     HBE_STREAM stream = nullptr;

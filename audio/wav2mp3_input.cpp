@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace larkspur::wav2mp3 {
 namespace {
@@ -23,11 +27,39 @@ bool IsId(const std::uint8_t* p, const char (&id)[5]) { return std::memcmp(p, id
 // A chunk's body with the pad byte RIFF puts after an odd size.
 std::uint64_t Padded(std::uint32_t size) { return std::uint64_t{size} + (size & 1u); }
 
-bool IsSupportedRate(std::uint32_t rate) { return rate == 32000 || rate == 44100 || rate == 48000; }
-
 std::size_t BytesPerValue(const WaveLayout& layout) { return layout.bitsPerSample == 8 ? 1 : 2; }
 
 }  // namespace
+
+WaveFileSource::WaveFileSource(const std::string& path)
+    // O_NONBLOCK: a FIFO under that name must not hold the call in open().
+    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+    struct stat st;
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+        size_ = static_cast<std::uint64_t>(st.st_size);
+    } else if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+WaveFileSource::~WaveFileSource() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool WaveFileSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) {
+    if (fd_ < 0 || offset > size_ || into.size() > size_ - offset) return false;
+    while (!into.empty()) {
+        const ssize_t got = ::pread(fd_, into.data(), into.size(), static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        into = into.subspan(static_cast<std::size_t>(got));
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
+
+bool IsSupportedRate(std::uint32_t rate) { return rate == 32000 || rate == 44100 || rate == 48000; }
 
 WaveLayout ReadWaveLayout(ByteSource& file) {
     WaveLayout layout;
@@ -86,7 +118,7 @@ std::size_t SampleReader::Next(std::span<std::int16_t> values) {
         failed_ = !file_.ReadAt(position_, {raw, count});
         if (!failed_) {
             for (std::size_t i = 0; i < count; ++i) {
-                values[i] = static_cast<std::int16_t>((raw[i] - 128) * 256);
+                values[i] = Widen8(raw[i]);
             }
         }
     }

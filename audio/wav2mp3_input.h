@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 // How the converter reads a wave file: the header, the walk to the "data" chunk and the sample
 // data in chunks of 16-bit values. Free of Qt and of the encoder, so it can be fuzzed on its own.
@@ -16,7 +17,33 @@ public:
     virtual bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) = 0;
 };
 
+// A wave file on disk, read with pread so that no read goes past its size. Only a regular file
+// opens; a FIFO under that name does not hold the constructor.
+class WaveFileSource final : public ByteSource {
+public:
+    explicit WaveFileSource(const std::string& path);
+    ~WaveFileSource() override;
+    WaveFileSource(const WaveFileSource&) = delete;
+    WaveFileSource& operator=(const WaveFileSource&) = delete;
+
+    bool IsOpen() const { return fd_ >= 0; }
+    std::uint64_t Size() const override { return size_; }
+    bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) override;
+
+private:
+    int fd_;
+    std::uint64_t size_ = 0;
+};
+
 enum class WaveProblem { None, NotWave, Compressed, UnsupportedRate };
+
+// The sample rates the encoder takes: MPEG-1's 32000, 44100 and 48000.
+bool IsSupportedRate(std::uint32_t rate);
+
+// An unsigned 8-bit sample as the 16-bit value the encoder gets.
+inline std::int16_t Widen8(std::uint8_t sample) {
+    return static_cast<std::int16_t>((sample - 128) * 256);
+}
 
 struct WaveLayout {
     WaveProblem problem = WaveProblem::None;

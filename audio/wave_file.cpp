@@ -204,13 +204,16 @@ std::uint32_t GrowingWaveFile::Write(const void* data, std::size_t bytes) {
     }
     const std::size_t written = WriteAt(fd_, data, bytes, kWaveHeaderSize + dataBytes_);
     if (written != bytes) code = WriteErrorCode(errno);
+    const std::uint64_t before = dataBytes_;
     if (code == kCaptureOk) {
         dataBytes_ += bytes;
+        if (tap_) tap_->Samples(before, data, bytes);
         return kCaptureOk;
     }
     // Keep whole sample frames only and leave a file whose header tells its true length.
     dataBytes_ += written;
     dataBytes_ -= dataBytes_ % format_.BlockAlign();
+    if (tap_ && dataBytes_ > before) tap_->Samples(before, data, dataBytes_ - before);
     writeError_ = code;
     // Should the cut fail too, the header still tells the length.
     [[maybe_unused]] const int cut = ftruncate(fd_, kWaveHeaderSize + dataBytes_);
@@ -262,6 +265,7 @@ std::uint32_t GrowingWaveFile::SaveTo(const std::string& path) {
 }
 
 void GrowingWaveFile::Close() {
+    tap_.reset();
     if (fd_ < 0) return;
     if (begun_) {
         const std::uint8_t pad = 0;

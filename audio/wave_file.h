@@ -1,7 +1,10 @@
 #pragma once
+#include "audio/sample_tap.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // PCM wave files as the recording device reads and writes them: the format from an element's
@@ -58,6 +61,9 @@ public:
     std::uint32_t Begin();
     bool Begun() const { return begun_; }
 
+    // Hands every sample kept from now on to tap as well, until the file is closed.
+    void SetTap(std::shared_ptr<SampleTap> tap) { tap_ = std::move(tap); }
+
     std::uint32_t Append(const void* data, std::size_t bytes);
     std::uint32_t AppendSilence(std::size_t bytes);
     // Writes the current sizes into the header.
@@ -80,6 +86,7 @@ private:
     bool begun_ = false;
     std::uint64_t dataBytes_ = 0;
     std::uint32_t writeError_ = 0;
+    std::shared_ptr<SampleTap> tap_;
 };
 
 }  // namespace larkspur

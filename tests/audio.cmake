@@ -14,6 +14,6 @@ larkspur_test(audio_media_player_test
   LIBS larkspur_fake_capture larkspur_audio_checks GTest::gtest_main)
 larkspur_test(audio_device_test
   SOURCES e2e/audio_device_test.cpp
-  LIBS larkspur_audio larkspur_audio_checks
+  LIBS larkspur_audio larkspur_mp3 larkspur_audio_checks Qt6::Widgets
   FIXTURES pulse
   TIMEOUT 180)

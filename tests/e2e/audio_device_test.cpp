@@ -1,10 +1,14 @@
 // The recording device on a real PulseAudio daemon with null sinks (see tests/fixtures).
+#include "audio/early_mp3.h"
 #include "audio/media_player.h"
+#include "audio/wav2mp3.h"
 #include "audio/wave_file.h"
 #include "platform/capture_source.h"
 #include "tests/support/audio_checks.h"
 
 #include <gtest/gtest.h>
+
+#include <QApplication>
 
 #include <chrono>
 #include <csignal>
@@ -241,6 +245,39 @@ INSTANTIATE_TEST_SUITE_P(Formats, ToneTest,
                          ::testing::Values(FormatCase{{2, 44100, 16}, "Stereo16bit44100"},
                                            FormatCase{{1, 16000, 8}, "Mono8bit16000"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The MP3 encoded from the live capture while recording is byte for byte the converter's MP3 of
+// the finished wave file.
+TEST_F(DeviceTest, TheMp3EncodedWhileRecordingIsTheConvertersMp3) {
+    struct Case {
+        WaveFormat format;
+        int pauses;
+    } cases[] = {{{2, 44100, 16}, 0}, {{1, 48000, 8}, 0}, {{2, 44100, 16}, 3}};
+    const auto tone = PlayTone(Sink(), 8);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.format.sampleRate << " Hz, " << c.format.channels
+                                          << " ch, " << c.format.bitsPerSample << " bit, "
+                                          << c.pauses << " pauses");
+        const std::string early = Path("~temp.mp3");
+        auto mp3 = std::make_shared<EarlyMp3>(early, c.format);
+        TMediaPlayer player;
+        player.SetSampleTap(mp3);
+        OpenOnTemplate(player, c.format);
+        for (int i = 0; i < c.pauses; ++i) {
+            RecordFor(player, 400ms);
+            std::this_thread::sleep_for(200ms);
+        }
+        RecordFor(player, 1000ms);
+        player.Save();
+        player.Close();
+        ASSERT_TRUE(mp3->Finish(element));
+        EXPECT_GT(std::filesystem::file_size(early), 10000u);
+        const QString converted = QString::fromStdString(Path("converted.mp3"));
+        ASSERT_TRUE(Wav2Mp3(nullptr, QString::fromStdString(element), converted));
+        EXPECT_TRUE(ReadBytes(early, 1 << 20) == ReadBytes(converted.toStdString(), 1 << 20));
+        EXPECT_EQ(std::filesystem::file_size(early), std::filesystem::file_size(converted.toStdString()));
+    }
+}
 
 TEST_F(DeviceTest, PauseKeepsNeitherThePausedTimeNorWhatPlayedMeanwhile) {
     TMediaPlayer player;
@@ -610,6 +647,7 @@ int main(int argc, char** argv) {
     larkspur::self = argv[0];
     if (argc == 3 && std::string(argv[1]) == "--record-until-killed")
         return larkspur::RecordUntilKilled(argv[2]);
+    QApplication app(argc, argv);  // the converter's progress display is a widget
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -2,6 +2,7 @@
 // output, and what is kept when the output cannot be written.
 #include "app/recording_control.h"
 #include "audio/capture_device.h"
+#include "audio/wav2mp3.h"
 #include "tests/gui/app_recording_support.h"
 #include "tests/unit/mp3_test_support.h"
 
@@ -13,6 +14,7 @@
 #include <QTimeZone>
 #include <cstdlib>
 #include <ctime>
+#include <sys/stat.h>
 
 namespace larkspur::test {
 namespace {
@@ -85,6 +87,57 @@ TEST_F(FinishingTest, SaveToMp3ConvertsAndLeavesNoWaveFile) {
     EXPECT_EQ(shell_.requests[0].verb, "");
     EXPECT_EQ(shell_.requests[0].owner, form_.get());
     EXPECT_TRUE(boxes_.empty());
+}
+
+// The MP3 encoded while recording is put in place (the file written during the recording is the
+// output) and holds the converter's bytes for the same recording, pauses included.
+TEST_F(FinishingTest, TheMp3EncodedWhileRecordingIsTheConvertersMp3) {
+    const auto recordWithPauses = [&] {
+        form_->ToolButton1Click();
+        for (int i = 0; i < 3; ++i) {
+            RecordFor(1s);
+            form_->ToolButton2Click();
+            Pass(700ms);
+            form_->ToolButton1Click();
+        }
+        RecordFor(1s);
+    };
+    ChooseMp3(true);
+    recordWithPauses();
+    const QString early = Dir() + "~temp.mp3";
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(early).constData(), &st), 0) << "no early MP3";
+    form_->ToolButton3Click();
+    const QString mp3 = form_->OutputPath();
+    EXPECT_EQ(Files(), QStringList{QFileInfo(mp3).fileName()});
+    struct stat out {};
+    ASSERT_EQ(::stat(QFile::encodeName(mp3).constData(), &out), 0);
+    EXPECT_EQ(out.st_ino, st.st_ino) << "the MP3 was converted, not encoded while recording";
+    EXPECT_EQ(form_->Mp3Path, mp3);
+
+    // The same recording as a wave file, converted.
+    ChooseMp3(false);
+    clock_.Advance(2s);
+    recordWithPauses();
+    EXPECT_FALSE(QFileInfo::exists(early)) << "an early MP3 where none can be wanted";
+    form_->ToolButton3Click();
+    const QString converted = Dir() + "converted.mp3";
+    ASSERT_TRUE(Wav2Mp3(nullptr, form_->OutputPath(), converted));
+    EXPECT_TRUE(Read(mp3) == Read(converted));
+    EXPECT_TRUE(boxes_.empty());
+}
+
+// Asked for a name, the recording may become either; the early MP3 goes when a WAV is chosen,
+// and one left by a crash goes at the next Record.
+TEST_F(FinishingTest, AnEarlyMp3NeverOutlivesItsRecording) {
+    Write(Dir() + "~temp.mp3", "left by a crash");
+    ChooseAskForName(true);
+    form_->ToolButton1Click();
+    RecordFor(2s);
+    EXPECT_NE(Read(Dir() + "~temp.mp3"), "left by a crash");
+    WhenSaveDialogShows([&](QFileDialog* d) { TypeAndAccept(d, Dir() + "take.wav"); });
+    form_->ToolButton3Click();
+    EXPECT_EQ(Files(), QStringList{"take.wav"});
 }
 
 TEST_F(FinishingTest, TwoRecordingsInOneSecondBothSurvive) {

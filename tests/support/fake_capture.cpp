@@ -38,6 +38,7 @@ std::uint32_t FakeCapture::Open(const CaptureOpenRequest& request, std::uint16_t
         code = kCaptureUnknownDeviceType;
     }
     if (code != kCaptureOk) return code;
+    file_.SetTap(request.tap);
     open_ = true;
     deviceId = nextId_++;
     return kCaptureOk;
