@@ -67,8 +67,11 @@ void EarlyMp3::Run() {
         output_.resize(outputSize);
     }
     std::uint64_t tail = 0;
-    while (!abandoned_) {
+    for (;;) {
+        // Read before the flags, so that a flag set after this read also changes it and the
+        // wait below does not sleep through it.
         const std::uint32_t seen = wakeups_.load(std::memory_order_acquire);
+        if (abandoned_) break;
         const std::uint64_t head = head_.load(std::memory_order_acquire);
         if (tail < head) {
             while (tail < head && !abandoned_) {

@@ -1,7 +1,9 @@
 // Recording-device benchmark. Records from the null sink's monitor for 60 s (or the seconds
-// given) beside parecord recording the same sink, and prints CPU time against parecord, peak
-// memory at 10 s and at the end, and the time Save takes for short and long recordings.
+// given) beside parecord recording the same sink, once alone and once with the MP3 encoded while
+// recording, and prints CPU time against parecord, peak memory at 10 s and at the end, and the
+// time Save takes for short and long recordings.
 // Run inside the PulseAudio fixture: cmake --build <build> --target bench_device
+#include "audio/early_mp3.h"
 #include "audio/media_player.h"
 #include "audio/wave_file.h"
 #include "tests/support/audio_checks.h"
@@ -129,41 +131,53 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(300ms);
 
     const std::string element = (dir / "~temp.wav").string();
-    WriteTemplate(element, {2, 44100, 16});
-    TMediaPlayer device;
-    device.SetFileName(element);
-    device.Open();
-    Parecord sameFragment(sink, (dir / "parecord-25ms.wav").string(), "25");
-    Parecord defaults(sink, (dir / "parecord-default.wav").string(), nullptr);
-    const long peakBefore = PeakKiB();
-    const double cpuStart = SelfCpu();
-    const auto start = Clock::now();
-    device.Record();
-    std::this_thread::sleep_until(start + 10s);
-    const long peakAt10 = PeakKiB();
-    std::this_thread::sleep_until(start + std::chrono::seconds(seconds));
-    device.Stop();
-    const double cpu = SelfCpu() - cpuStart;
-    const double parecordSame = sameFragment.Stop();
-    const double parecordDefault = defaults.Stop();
-    const long peakAtEnd = PeakKiB();
-    const double saveInPlace = MillisecondsOf([&] { device.Save(); });
-    device.Close();
-    const auto info = test::ReadSoxInfo(element);
+    std::printf("Recording %d s of 44100 Hz 16-bit stereo from %s.monitor, without and with the "
+                "MP3 encoded while recording\n",
+                seconds, sink.c_str());
+    for (const bool early : {false, true}) {
+        WriteTemplate(element, {2, 44100, 16});
+        TMediaPlayer device;
+        auto mp3 = early ? std::make_shared<EarlyMp3>((dir / "~temp.mp3").string(),
+                                                      WaveFormat{2, 44100, 16})
+                         : nullptr;
+        device.SetSampleTap(mp3);
+        device.SetFileName(element);
+        device.Open();
+        Parecord sameFragment(sink, (dir / "parecord-25ms.wav").string(), "25");
+        Parecord defaults(sink, (dir / "parecord-default.wav").string(), nullptr);
+        const long peakBefore = PeakKiB();
+        const double cpuStart = SelfCpu();
+        const auto start = Clock::now();
+        device.Record();
+        std::this_thread::sleep_until(start + 10s);
+        const long peakAt10 = PeakKiB();
+        std::this_thread::sleep_until(start + std::chrono::seconds(seconds));
+        device.Stop();
+        const double cpu = SelfCpu() - cpuStart;
+        const double parecordSame = sameFragment.Stop();
+        const double parecordDefault = defaults.Stop();
+        const long peakAtEnd = PeakKiB();
+        const double saveInPlace = MillisecondsOf([&] { device.Save(); });
+        device.Close();
+        const double finish = MillisecondsOf([&] {
+            if (mp3) mp3->Finish(element);
+        });
+        const auto info = test::ReadSoxInfo(element);
 
-    std::printf("Recording %d s of 44100 Hz 16-bit stereo from %s.monitor\n", seconds,
-                sink.c_str());
-    std::printf("  recorded length %.3f s\n", double(info.samples) / 44100);
-    std::printf("CPU time\n");
-    std::printf("  larkspur (whole process)       %7.3f s\n", cpu);
-    std::printf("  parecord --latency-msec=25     %7.3f s   ratio larkspur/parecord %.2f\n",
-                parecordSame, parecordSame > 0 ? cpu / parecordSame : 0.0);
-    std::printf("  parecord (default latency)     %7.3f s   ratio larkspur/parecord %.2f\n",
-                parecordDefault, parecordDefault > 0 ? cpu / parecordDefault : 0.0);
-    std::printf("Peak resident memory (VmHWM)\n");
-    std::printf("  before recording %ld KiB, at 10 s %ld KiB, at %d s %ld KiB\n", peakBefore,
-                peakAt10, seconds, peakAtEnd);
-    std::printf("Save of the element path after %d s: %.3f ms\n", seconds, saveInPlace);
+        std::printf("%s\n", early ? "With the MP3 encoded while recording" : "Recording alone");
+        std::printf("  recorded length %.3f s\n", double(info.samples) / 44100);
+        std::printf("  CPU time larkspur (whole process) %7.3f s\n", cpu);
+        std::printf("  parecord --latency-msec=25        %7.3f s   ratio larkspur/parecord %.2f\n",
+                    parecordSame, parecordSame > 0 ? cpu / parecordSame : 0.0);
+        std::printf("  parecord (default latency)        %7.3f s   ratio larkspur/parecord %.2f\n",
+                    parecordDefault, parecordDefault > 0 ? cpu / parecordDefault : 0.0);
+        std::printf("  peak resident memory (VmHWM): before %ld KiB, at 10 s %ld KiB, at %d s %ld KiB\n",
+                    peakBefore, peakAt10, seconds, peakAtEnd);
+        std::printf("  Save of the element path: %.3f ms", saveInPlace);
+        if (mp3) std::printf("; early MP3 finished in %.3f ms%s", finish, mp3->Abandoned() ? " (given up)" : "");
+        std::printf("\n");
+        std::fflush(stdout);
+    }
     std::printf("Save after recordings from the fast test source\n");
     SaveTimes(dir, 60s);
     SaveTimes(dir, 600s);
