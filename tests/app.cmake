@@ -8,7 +8,7 @@ larkspur_test(app_recording_window_test
   LIBS larkspur_app larkspur_fake_capture Qt6::Test)
 larkspur_test(app_finishing_test
   SOURCES gui/app_finishing_test.cpp gui/app_recording_support.cpp unit/mp3_test_support.cpp
-  LIBS larkspur_app larkspur_fake_capture Qt6::Test mp3lame::mp3lame PkgConfig::MPG123)
+  LIBS larkspur_app larkspur_fake_capture Qt6::Test mp3lame::mp3lame PkgConfig::MPG123 HEAVY)
 larkspur_test(app_recording_e2e_test
   SOURCES e2e/app_recording_e2e_test.cpp unit/mp3_test_support.cpp
   LIBS larkspur_audio_checks larkspur_e2e_support mp3lame::mp3lame PkgConfig::MPG123
@@ -16,7 +16,8 @@ larkspur_test(app_recording_e2e_test
 add_dependencies(app_recording_e2e_test larkspur kbtap larkspur_web)
 
 # Start-up and the main window.
-larkspur_test(app_main_window_test SOURCES gui/app_main_window_test.cpp gui/app_qt_main.cpp LIBS larkspur_app Qt6::Test)
+larkspur_test(app_main_window_test SOURCES gui/app_main_window_test.cpp gui/app_qt_main.cpp LIBS larkspur_app Qt6::Test
+  KBTAP)
 larkspur_test(app_error_box_test SOURCES unit/app_error_box_test.cpp LIBS larkspur_platform GTest::gtest_main)
 larkspur_test(app_launcher_test SOURCES unit/app_launcher_test.cpp LIBS Qt6::Gui GTest::gtest_main)
 target_compile_definitions(app_launcher_test PRIVATE LARKSPUR_SHARE_DIR="${CMAKE_BINARY_DIR}/share")

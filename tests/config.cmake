@@ -5,10 +5,5 @@ larkspur_test(config_loopback_selection_test SOURCES unit/config_loopback_select
   LIBS larkspur_config GTest::gtest_main)
 larkspur_test(config_loopback_pulse_test SOURCES e2e/config_loopback_pulse_test.cpp
   LIBS larkspur_config FIXTURES pulse TIMEOUT 60)
-# Each test that reads Config.ini beside its executable gets a folder of its own.
-set_target_properties(config_loopback_pulse_test PROPERTIES
-  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/config_loopback_pulse)
 larkspur_test(config_dialogs_test SOURCES gui/config_dialogs_test.cpp
   LIBS larkspur_config Qt6::Test)
-set_target_properties(config_dialogs_test PROPERTIES
-  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/config_dialogs)

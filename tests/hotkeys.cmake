@@ -29,11 +29,10 @@ larkspur_test(hotkeys_dialog_test SOURCES gui/hotkeys_dialog_test.cpp gui/app_qt
   LIBS hotkeys_test_support Qt6::Test)
 larkspur_test(hotkeys_dialog_x_test SOURCES gui/hotkeys_dialog_x_test.cpp gui/app_qt_main.cpp
   LIBS hotkeys_test_support Qt6::Test FIXTURES x TIMEOUT 60)
-# The main window loads the real libkbtap.so from the test programs' folder.
+# The main window loads the real libkbtap.so from its test program's folder.
 larkspur_test(hotkeys_main_window_test
   SOURCES gui/hotkeys_main_window_test.cpp gui/app_recording_support.cpp
-  LIBS larkspur_app larkspur_fake_capture hotkeys_test_support Qt6::Test FIXTURES x TIMEOUT 120)
-add_dependencies(hotkeys_main_window_test kbtap_beside_tests)
+  LIBS larkspur_app larkspur_fake_capture hotkeys_test_support Qt6::Test FIXTURES x TIMEOUT 120 KBTAP)
 larkspur_test(hotkeys_e2e_test SOURCES e2e/hotkeys_e2e_test.cpp gui/app_qt_main.cpp
   LIBS hotkeys_test_support larkspur_audio_checks larkspur_e2e_support FIXTURES x pulse TIMEOUT 120)
 add_dependencies(hotkeys_e2e_test larkspur kbtap)

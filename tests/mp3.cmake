@@ -9,5 +9,5 @@ larkspur_test(mp3_tests
     unit/mp3_wav2mp3_test.cpp
     unit/mp3_early_test.cpp
   LIBS larkspur_mp3 larkspur_audio mp3lame::mp3lame PkgConfig::MPG123
-  TIMEOUT 300
+  TIMEOUT 120 HEAVY
 )

@@ -81,8 +81,11 @@ protected:
             .write(reinterpret_cast<const char*>(header.data()), header.size());
     }
     static std::vector<char> ReadBytes(const std::string& path, std::size_t n) {
+        // Up to n bytes: as many as the file holds.
         std::vector<char> bytes(n);
-        std::ifstream(path, std::ios::binary).read(bytes.data(), n);
+        std::ifstream file(path, std::ios::binary);
+        file.read(bytes.data(), std::streamsize(n));
+        bytes.resize(std::size_t(file.gcount()));
         return bytes;
     }
 
@@ -117,6 +120,14 @@ protected:
         const auto stop = Clock::now();
         player.Stop();
         return Seconds(stop - start);
+    }
+
+    // The peak of the first channel over [start, start + length) s; full scale when sox fails,
+    // so that a silence check cannot pass on a file sox cannot read.
+    static double MaximumOf(const std::string& path, double start, double length) {
+        const auto stat = ReadSoxStat(path, start, length);
+        EXPECT_TRUE(stat.valid) << "sox could not read " << path;
+        return stat.valid ? stat.maximum : 1.0;
     }
 
     static double LengthOf(const std::string& path) {
@@ -275,7 +286,6 @@ TEST_F(DeviceTest, TheMp3EncodedWhileRecordingIsTheConvertersMp3) {
         const QString converted = QString::fromStdString(Path("converted.mp3"));
         ASSERT_TRUE(Wav2Mp3(nullptr, QString::fromStdString(element), converted));
         EXPECT_TRUE(ReadBytes(early, 1 << 20) == ReadBytes(converted.toStdString(), 1 << 20));
-        EXPECT_EQ(std::filesystem::file_size(early), std::filesystem::file_size(converted.toStdString()));
     }
 }
 
@@ -567,7 +577,7 @@ TEST_F(DefaultOutputSwitch, StereoMixFollowsTheNewDefaultOutputWithoutAGap) {
     const double wall = RecordAcrossSwitch(player);
     EXPECT_FALSE(player.Fault());
     EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
-    EXPECT_LT(ReadSoxStat(element, 0.2, 1.6).maximum, 0.01);  // the old output was silent
+    EXPECT_LT(MaximumOf(element, 0.2, 1.6), 0.01);  // the old output was silent
     const auto after = ReadSoxStat(element, 2.4, 1.4);
     EXPECT_NEAR(after.frequency, 1000, 30);
     EXPECT_NEAR(after.rms, 0.354, 0.02);
@@ -592,7 +602,7 @@ TEST_F(DefaultOutputSwitch, StereoMixFollowsWhenTheDefaultOutputGoesAway) {
     player.Close();
     EXPECT_FALSE(player.Fault());
     EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
-    EXPECT_LT(ReadSoxStat(element, 0.2, 1.6).maximum, 0.01);
+    EXPECT_LT(MaximumOf(element, 0.2, 1.6), 0.01);
     const auto after = ReadSoxStat(element, 2.4, 1.4);
     EXPECT_NEAR(after.frequency, 1000, 30);
     EXPECT_NEAR(after.rms, 0.354, 0.02);
@@ -606,7 +616,7 @@ TEST_F(DefaultOutputSwitch, ExplicitlyChosenSourceStaysPut) {
     OpenOnTemplate(player, {2, 44100, 16});
     const double wall = RecordAcrossSwitch(player);
     EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
-    EXPECT_LT(ReadSoxStat(element, 0.2, 3.6).maximum, 0.01);
+    EXPECT_LT(MaximumOf(element, 0.2, 3.6), 0.01);
 }
 
 TEST_F(DeviceTest, KilledRecorderLeavesAReadableElementWithTheTone) {

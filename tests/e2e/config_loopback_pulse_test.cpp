@@ -120,11 +120,13 @@ TEST_F(PulseMixerTest, StereoMixFollowsTheDefaultOutput) {
     ASSERT_EQ(names.size(), 2u);
     SelectLoopbackSource(*m);
     EXPECT_EQ(ChosenCaptureSource().kind, CaptureSource::Kind::DefaultOutputMonitor);
-    // rec_sink's monitor is now an ordinary item named by its description.
-    EXPECT_EQ(std::count(names.begin(), names.end(), "Stereo Mix"), 1);
-    EXPECT_NE(std::find_if(names.begin(), names.end(),
-                           [](const std::string& n) { return n.starts_with("Monitor of"); }),
-              names.end());
+    // The old output's monitor is now an ordinary item named by its description; the new one's is
+    // "Stereo Mix" (server order: rec_sink's monitor first).
+    const std::string oldMonitor = Shell(
+        "pactl list sources | awk '/Name: rec_sink.monitor$/ {f = 1} "
+        "f && /Description:/ {sub(/.*Description: /, \"\"); print; exit}'");
+    ASSERT_FALSE(oldMonitor.empty());
+    EXPECT_EQ(names, (std::vector<std::string>{oldMonitor, "Stereo Mix"}));
 }
 
 }  // namespace

@@ -255,7 +255,9 @@ TEST_F(MainWindowTest, StopEnablesTheMenus) {
     for (QMenu* m : {form_.File1, form_.Options1, form_.Help1}) EXPECT_TRUE(m->menuAction()->isEnabled());
 }
 
-TEST_F(MainWindowTest, StatusLineNeverChanges) {
+TEST_F(MainWindowTest, TheStatusLineIsSetByTheCreationEventAndNeverChanges) {
+    TForm1 uncreated;
+    EXPECT_EQ(uncreated.Label1->text(), "");
     CountingDialog dialog;
     form_.SetOptionDialogs(&dialog, &dialog, &dialog);
     for (QMenu* m : {form_.File1, form_.Options1})

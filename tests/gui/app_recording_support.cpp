@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QPointer>
 #include <QTimer>
 #include <cstring>
 
@@ -68,6 +69,7 @@ void RecorderTest::ChooseAskForName(bool ask) {
 void RecorderTest::ChoosePlay(bool play) { generalOptions_->CheckBox1->setChecked(play); }
 
 void RecorderTest::TearDown() {
+    CancelPendingDialogActions();
     form_.reset();
     SetMessageBoxSink(previousSink_);
     SetShellForTest(nullptr);
@@ -94,8 +96,14 @@ void RecorderTest::RecordFor(std::chrono::seconds s) { Ticks(static_cast<int>(s.
 
 std::vector<MessageBoxRequest> RecorderTest::TakeBoxes() { return std::exchange(boxes_, {}); }
 
+namespace {
+// Actions waiting for a Save dialog; a test that ends before its dialog showed cancels its own,
+// so that none fires inside a later test.
+std::vector<QPointer<QTimer>> pendingDialogActions;
+}  // namespace
+
 void WhenSaveDialogShows(std::function<void(QFileDialog*)> act) {
-    auto* timer = new QTimer;
+    auto* timer = new QTimer(qApp);
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, act = std::move(act)] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
@@ -104,29 +112,42 @@ void WhenSaveDialogShows(std::function<void(QFileDialog*)> act) {
         timer->deleteLater();
         act(dialog);
     });
+    pendingDialogActions.emplace_back(timer);
     timer->start();
 }
 
+void CancelPendingDialogActions() {
+    for (const QPointer<QTimer>& timer : pendingDialogActions) delete timer.data();
+    pendingDialogActions.clear();
+}
+
+// A helper that cannot do its part closes the dialog: a modal dialog left up would hold the test.
 void TypeAndAccept(QFileDialog* dialog, const QString& name) {
     auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    ASSERT_NE(edit, nullptr);
-    edit->setText(name);
     auto* box = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
-    ASSERT_NE(box, nullptr);
-    for (QAbstractButton* b : box->buttons()) {
-        if (box->buttonRole(b) == QDialogButtonBox::AcceptRole) {
-            ASSERT_TRUE(b->isEnabled());
-            b->click();
-            return;
-        }
+    if (!edit || !box) {
+        dialog->reject();
+        FAIL() << "the Save dialog has no file-name box or no buttons";
     }
-    FAIL() << "the Save dialog has no accept button";
+    edit->setText(name);
+    for (QAbstractButton* b : box->buttons()) {
+        if (box->buttonRole(b) != QDialogButtonBox::AcceptRole) continue;
+        if (!b->isEnabled()) break;
+        b->click();
+        return;
+    }
+    dialog->reject();
+    FAIL() << "the Save dialog's accept button is missing or disabled";
 }
 
 void Cancel(QFileDialog* dialog) {
     auto* box = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
-    ASSERT_NE(box, nullptr);
-    box->button(QDialogButtonBox::Cancel)->click();
+    QAbstractButton* cancel = box ? box->button(QDialogButtonBox::Cancel) : nullptr;
+    if (!cancel) {
+        dialog->reject();
+        FAIL() << "the Save dialog has no Cancel button";
+    }
+    cancel->click();
 }
 
 long WaveMilliseconds(const QString& path) {

@@ -98,6 +98,8 @@ private:
 
 // Runs `act` on the Save dialog as soon as it is shown modally; call before the Stop that shows it.
 void WhenSaveDialogShows(std::function<void(QFileDialog*)> act);
+// Drops the actions of WhenSaveDialogShows whose dialog never showed (RecorderTest's TearDown).
+void CancelPendingDialogActions();
 // Types name into the dialog's file-name box and confirms, as a user would.
 void TypeAndAccept(QFileDialog* dialog, const QString& name);
 // Presses the dialog's Cancel button.

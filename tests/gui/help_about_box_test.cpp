@@ -62,7 +62,7 @@ TEST_F(AboutBoxTest, LayoutAndTexts) {
     const Expected labels[] = {
         {box_.ProductName, {32, 40, 121, 13}, "Larkspur"},
         {box_.Version, {32, 72, 121, 13}, "Version 2.0"},
-        {box_.Comments, {16, 160, 161, 13}, box_.Comments->text()},
+        {box_.Comments, {16, 160, 161, 13}, "Records what you hear."},
         {box_.Copyright, {16, 176, 161, 13}, "Kestrel Software"},
     };
     for (const Expected& e : labels) {
@@ -74,7 +74,6 @@ TEST_F(AboutBoxTest, LayoutAndTexts) {
         EXPECT_LE(e.label->fontMetrics().horizontalAdvance(e.label->text()), e.geometry.width());
         EXPECT_LE(e.label->fontMetrics().height(), e.geometry.height() + 2);
     }
-    EXPECT_FALSE(box_.Comments->text().isEmpty());
 
     EXPECT_EQ(box_.OKButton->geometry(), QRect(239, 234, 89, 25));
     EXPECT_EQ(box_.OKButton->text(), "OK");

@@ -3,6 +3,7 @@
 // program's modal dialogs is open, and nothing happens while a recording is being finished.
 #include <QApplication>
 #include <QMenu>
+#include <QKeyEvent>
 #include <QTest>
 #include <QTimer>
 
@@ -17,6 +18,24 @@ namespace {
 using larkspur::testing::HotKeyFile;
 using larkspur::testing::OtherXClient;
 using larkspur::testing::Xdotool;
+
+// Counts the presses of a key that reach any of the application's windows.
+class KeyPressSeen : public QObject {
+public:
+    explicit KeyPressSeen(int key) : key_(key) { qApp->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress && object->isWidgetType() &&
+            static_cast<QKeyEvent*>(event)->key() == key_ && !static_cast<QKeyEvent*>(event)->isAutoRepeat())
+            ++count;
+        return false;
+    }
+
+private:
+    int key_;
+};
 
 class HotKeysOnMainWindow : public RecorderTest {
 protected:
@@ -98,8 +117,11 @@ TEST_F(HotKeysOnMainWindow, KeysAreIgnoredWhileARecordingIsBeingFinished) {
     bool ignored = false;
     WhenSaveDialogShows([&](QFileDialog* dialog) {
         const auto commands = capture_->Commands().size();
+        // The dialog has the focus: the key reaches it, and its report this window meanwhile.
+        KeyPressSeen seen(Qt::Key_F12);
         Xdotool({"key", "F12"});
-        QTest::qWait(300);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return seen.count > 0; }));
+        QTest::qWait(200);
         ignored = form_->IsFinishing() && !form_->IsRecording() && capture_->Commands().size() == commands;
         TypeAndAccept(dialog, Dir() + "kept.wav");
     });

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,22 +14,37 @@ extern char** environ;
 
 namespace larkspur::test {
 
+namespace {
+
+// Starts argv (searched on PATH) with envp; the child dies with this process, also when this
+// process is killed outright. The descriptors, when given, become its standard output and error.
+pid_t Spawn(const std::vector<std::string>& argv, char** envp, int stdoutFd, int stderrFd) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    // Only async-signal-safe calls from here on: the test may have other threads.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);  // the test ended before the signal was set
+    if (stdoutFd >= 0) dup2(stdoutFd, 1);
+    if (stderrFd >= 0) dup2(stderrFd, 2);
+    execvpe(args[0], args.data(), envp);
+    _exit(127);
+}
+
+}  // namespace
+
 Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
              int stdoutFd, int stderrFd) {
     std::vector<std::string> environment(env);
     for (char** e = environ; *e; ++e) environment.emplace_back(*e);
-    std::vector<char*> args, envp;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    std::vector<char*> envp;
     for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-    args.push_back(nullptr);
     envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
-    if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0) pid_ = pid;
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = Spawn(argv, envp.data(), stdoutFd, stderrFd);
+    if (pid > 0) pid_ = pid;
 }
 
 void Child::Signal(int sig) const {
@@ -58,24 +73,14 @@ bool WaitUntilAwake(const std::string& sink, const std::vector<std::string>& env
 CommandResult RunCommand(const std::vector<std::string>& argv) {
     CommandResult result;
     int out[2];
-    if (pipe(out) != 0) return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    if (pipe2(out, O_CLOEXEC) != 0) return result;
+    const pid_t pid = Spawn(argv, environ, out[1], out[1]);
     close(out[1]);
     char buffer[4096];
     for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.output.append(buffer, n);
     close(out[0]);
     int status = 0;
-    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         result.status = WEXITSTATUS(status);
     return result;
 }

@@ -1,5 +1,7 @@
 #include "support/e2e_support.h"
 
+#include "support/dies_with_test.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -23,6 +25,7 @@ void ProgramCopy::Write(const QString& name, const QByteArray& bytes) const {
 
 void ProgramCopy::Start(QProcess& program) const {
     program.setProcessChannelMode(QProcess::ForwardedChannels);
+    DieWithTest(program);
     program.start(Path("larkspur"), {});
     program.waitForStarted(5000);
 }
@@ -34,6 +37,7 @@ TonePlayer::TonePlayer() {
                QProcess::execute("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", tone, "synth", "120", "sine",
                                          "1000", "vol", "0.5"}) == 0;
     if (!started_) return;
+    DieWithTest(player_);
     player_.start("paplay", {"--latency-msec=50", "-d", sink, tone});
     started_ = player_.waitForStarted();
 }
@@ -46,6 +50,7 @@ TonePlayer::~TonePlayer() {
 
 QString Tool(const QString& program, const QStringList& args) {
     QProcess p;
+    DieWithTest(p);
     p.start(program, args);
     if (!p.waitForFinished(10000)) {
         p.kill();

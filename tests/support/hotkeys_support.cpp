@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "hotkeys/hotkey_table.h"
+#include "support/dies_with_test.h"
 
 namespace larkspur::testing {
 
@@ -42,6 +43,7 @@ void Xdotool(const QStringList& args) {
 }
 
 OtherXClient::OtherXClient() {
+    test::DieWithTest(xev_);
     xev_.start("stdbuf", {"-oL", "xev", "-event", "keyboard"});
     // xev names its window first: "Outer window is 0x200001, ..."
     EXPECT_TRUE(QTest::qWaitFor([&] {

@@ -45,10 +45,13 @@ protected:
 };
 
 TEST_F(GuardedTest, AnExceptionIsShownWithTitleAndErrorIconAndTheCallerGoesOn) {
-    bool after = false;
-    Guarded([] { throw std::runtime_error("'x1' is not a valid integer value"); });
-    after = true;
-    EXPECT_TRUE(after);
+    int ran = 0;
+    Guarded([&] {
+        ++ran;
+        throw std::runtime_error("'x1' is not a valid integer value");
+    });
+    Guarded([&] { ++ran; });  // the program carries on with the next handler
+    EXPECT_EQ(ran, 2);
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].caption, "Larkspur");
     EXPECT_EQ(boxes_[0].text, "'x1' is not a valid integer value.");

@@ -209,7 +209,11 @@ TEST_F(IniFileTest, UnwritableTargetsRaiseTheErrorAndLeaveTheFileAlone) {
               }),
               0);
     EXPECT_FALSE(fs::exists(fresh));
+}
 
+TEST_F(IniFileTest, PlacesNoOneCanWriteAndLineBreaksRaiseTheErrorAndLeaveTheFileAlone) {
+    const std::string before = "[Audio]\nRate=1\n";
+    Spit(path_, before);
     // Even root can't write under a regular file, or to a directory standing in the file's place.
     Spit(dir_ / "plain", "x");
     for (const std::string& bad : {(dir_ / "plain" / "Config.ini").string(), dir_.string()}) {
