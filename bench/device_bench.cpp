@@ -45,12 +45,6 @@ long PeakKiB() {
     return -1;
 }
 
-void WriteTemplate(const std::string& path, const WaveFormat& format) {
-    const auto header = WaveHeader(format, 0);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(header.data()), header.size());
-}
-
 template <class F>
 double MillisecondsOf(F&& f) {
     const auto start = Clock::now();
@@ -87,7 +81,7 @@ private:
 // test source.
 void SaveTimes(const std::filesystem::path& dir, std::chrono::seconds length) {
     const std::string element = (dir / "fast.wav").string();
-    WriteTemplate(element, {2, 44100, 16});
+    test::WriteWaveTemplate(element, {2, 44100, 16});
     auto fake = std::make_shared<test::FakeCapture>();
     TMediaPlayer player(fake);
     player.SetFileName(element);
@@ -123,19 +117,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the sink delivers no data\n");
         return 1;
     }
-    // A tone to record, longer than the recording.
-    const std::string tone = (dir / "tone.wav").string();
-    test::RunCommand({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", tone, "synth",
-                      std::to_string(seconds + 5), "sine", "1000", "vol", "0.5"});
-    test::Child player({"paplay", "-d", sink, tone});
-    std::this_thread::sleep_for(300ms);
+    // A tone to record, longer than both recordings.
+    const test::TonePlayer tone(sink, 2 * seconds + 10);
 
     const std::string element = (dir / "~temp.wav").string();
     std::printf("Recording %d s of 44100 Hz 16-bit stereo from %s.monitor, without and with the "
                 "MP3 encoded while recording\n",
                 seconds, sink.c_str());
     for (const bool early : {false, true}) {
-        WriteTemplate(element, {2, 44100, 16});
+        test::WriteWaveTemplate(element, {2, 44100, 16});
         TMediaPlayer device;
         auto mp3 = early ? std::make_shared<EarlyMp3>((dir / "~temp.mp3").string(),
                                                       WaveFormat{2, 44100, 16})

@@ -55,9 +55,7 @@ int RunLength(const std::filesystem::path& dir, int minutes, char* self) {
     const std::string wave = (dir / "~temp.wav").string();
     const std::string early = (dir / "~temp.mp3").string();
     const std::string placed = (dir / "early.mp3").string();
-    const auto header = WaveHeader(format, 0);
-    std::ofstream(wave, std::ios::binary)
-        .write(reinterpret_cast<const char*>(header.data()), header.size());
+    test::WriteWaveTemplate(wave, format);
 
     auto capture = std::make_shared<test::FakeCapture>();
     auto mp3 = std::make_shared<EarlyMp3>(early, format);

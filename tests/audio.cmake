@@ -5,6 +5,7 @@ add_library(larkspur_fake_capture STATIC support/fake_capture.cpp support/fake_c
 target_link_libraries(larkspur_fake_capture PUBLIC larkspur_audio)
 # Checks of recorded files with sox.
 add_library(larkspur_audio_checks STATIC support/audio_checks.cpp support/audio_checks.h)
+target_link_libraries(larkspur_audio_checks PUBLIC larkspur_audio)
 
 larkspur_test(audio_wave_file_test
   SOURCES unit/audio_wave_file_test.cpp

@@ -124,7 +124,7 @@ protected:
     }
 
     larkspur::test::ProgramCopy program_;
-    larkspur::test::TonePlayer tone_;
+    larkspur::test::TonePlayer tone_{larkspur::test::TestSink(), 120};
     QProcess process_;
     QString window_;
     int x_ = 0;

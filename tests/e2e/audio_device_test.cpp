@@ -75,11 +75,6 @@ protected:
 
     std::string Path(const std::string& name) const { return (dir / name).string(); }
 
-    static void WriteTemplate(const std::string& path, const WaveFormat& format) {
-        const auto header = WaveHeader(format, 0);
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(header.data()), header.size());
-    }
     static std::vector<char> ReadBytes(const std::string& path, std::size_t n) {
         // Up to n bytes: as many as the file holds.
         std::vector<char> bytes(n);
@@ -90,23 +85,15 @@ protected:
     }
 
     // A 1 kHz tone at half scale, played into a sink for the given time.
-    std::unique_ptr<Child> PlayTone(const std::string& sink, double seconds,
-                                    const std::vector<std::string>& env = {}) {
-        const std::string tone = Path("tone-" + std::to_string(seconds) + ".wav");
-        if (!std::filesystem::exists(tone))
-            RunCommand({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", tone, "synth",
-                        std::to_string(seconds), "sine", "1000", "vol", "0.5"});
-        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        auto player = std::make_unique<Child>(
-            std::vector<std::string>{"paplay", "--latency-msec=50", "-d", sink, tone}, env, -1,
-            null);
-        ::close(null);
-        std::this_thread::sleep_for(300ms);  // the stream is up and playing
+    static std::unique_ptr<test::TonePlayer> PlayTone(const std::string& sink, double seconds,
+                                                      const std::vector<std::string>& env = {}) {
+        auto player = std::make_unique<test::TonePlayer>(sink, seconds, env);
+        EXPECT_TRUE(player->Started()) << "no tone";
         return player;
     }
 
     void OpenOnTemplate(TMediaPlayer& player, const WaveFormat& format) {
-        WriteTemplate(element, format);
+        test::WriteWaveTemplate(element, format);
         player.SetDeviceType(dtAutoSelect);
         player.SetFileName(element);
         player.Open();
@@ -136,7 +123,7 @@ protected:
     }
 
     static const std::string& Sink() {
-        static const std::string sink = std::getenv("LARKSPUR_TEST_SINK");
+        static const std::string sink = test::TestSink();
         return sink;
     }
 
@@ -325,7 +312,7 @@ TEST_F(DeviceTest, ResumedRecordingFollowsOnWithoutLossOrDuplicate) {
 }
 
 TEST_F(DeviceTest, OpenWithoutElementRecordsTheDefaultFormatAndWritesOnlyWhenSaved) {
-    WriteTemplate(element, {2, 44100, 16});
+    test::WriteWaveTemplate(element, {2, 44100, 16});
     TMediaPlayer player;
     player.SetDeviceType(dtWaveAudio);
     player.SetFileName(element);
@@ -389,7 +376,7 @@ TEST_F(DeviceTest, ElementThatCannotBeUsedIsRefusedAtOpen) {
     } catch (const EMCIDeviceError& e) {
         EXPECT_EQ(std::string(e.what()), *CaptureErrorText(kCaptureCannotReadFile));
     }
-    WriteTemplate(element, {1, 11025, 8});
+    test::WriteWaveTemplate(element, {1, 11025, 8});
     player.SetFileName(element);
     EXPECT_THROW(player.Open(), EMCIDeviceError);
     EXPECT_EQ(player.LastError(), kCaptureUnsupportedFormat);
@@ -426,7 +413,7 @@ TEST_F(DeviceTest, FullDiskStopsTheCaptureAndKeepsAValidFile) {
 TEST_F(DeviceTest, NoSoundServerIsRefusedAtOpenWithItsText) {
     ScopedEnv server("PULSE_SERVER", "unix:" + Path("nothing-here"));
     TMediaPlayer player;
-    WriteTemplate(element, {2, 44100, 16});
+    test::WriteWaveTemplate(element, {2, 44100, 16});
     player.SetFileName(element);
     const auto start = Clock::now();
     try {
@@ -621,7 +608,7 @@ TEST_F(DefaultOutputSwitch, ExplicitlyChosenSourceStaysPut) {
 
 TEST_F(DeviceTest, KilledRecorderLeavesAReadableElementWithTheTone) {
     const auto tone = PlayTone(Sink(), 6);
-    WriteTemplate(element, {2, 44100, 16});
+    test::WriteWaveTemplate(element, {2, 44100, 16});
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     Child recorder({self, "--record-until-killed", element}, {}, ready[1]);

@@ -52,7 +52,7 @@ TEST_F(ProgramWithHotKeys, WithoutTheLibraryTheProgramSaysSoOnceAndEndsWithCode1
 }
 
 TEST_F(ProgramWithHotKeys, F12RecordsPausesAndResumesAndF11StopsWhileAnotherProgramHasTheFocus) {
-    const test::TonePlayer tone;
+    const test::TonePlayer tone(test::TestSink(), 120);
     ASSERT_TRUE(tone.Started()) << "runs with its own sound server";
     // WAV, 44100 Hz, 16 bit, stereo, named automatically.
     const test::ProgramCopy program;

@@ -4,6 +4,7 @@
 #include "app/main_form.h"
 #include "config/audio_option_form.h"
 #include "config/general_option_form.h"
+#include "tests/gui/app_qt_print.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/shell.h"
@@ -19,8 +20,6 @@
 #include <ostream>
 #include <vector>
 
-// Readable QString values in failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace larkspur::test {
 

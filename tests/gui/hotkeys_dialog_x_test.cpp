@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <QProcess>
 #include <QTest>
 
 #include "hotkeys/hotkey_table.h"
@@ -14,7 +13,7 @@
 namespace larkspur {
 namespace {
 
-void Xdotool(const QStringList& args) { ASSERT_EQ(QProcess::execute("xdotool", args), 0); }
+using testing::Xdotool;
 
 TEST(KeyOptionsUnderX, RealKeyEventsAreCapturedWithTheirModifiers) {
     testing::HotKeyFile file;

@@ -1,6 +1,10 @@
 #include "tests/support/audio_checks.h"
 
+#include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -59,6 +63,40 @@ void Child::Kill(int sig) {
     pid_ = -1;
 }
 
+TonePlayer::TonePlayer(const std::string& sink, double seconds,
+                       const std::vector<std::string>& env) {
+    char dir[] = "/tmp/larkspur-tone-XXXXXX";
+    if (sink.empty() || !mkdtemp(dir)) return;
+    dir_ = dir;
+    const std::string tone = dir_ + "/tone.wav";
+    if (RunCommand({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", tone, "synth",
+                    std::to_string(seconds), "sine", "1000", "vol", "0.5"})
+            .status != 0)
+        return;
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    player_ = std::make_unique<Child>(
+        std::vector<std::string>{"paplay", "--latency-msec=50", "-d", sink, tone}, env, -1, null);
+    close(null);
+    if (player_->Pid() <= 0) player_.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the stream is up and playing
+}
+
+TonePlayer::~TonePlayer() {
+    player_.reset();
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+}
+
+std::string TestSink() {
+    const char* sink = std::getenv("LARKSPUR_TEST_SINK");
+    return sink ? sink : "";
+}
+
+void WriteWaveTemplate(const std::string& path, const WaveFormat& format) {
+    const auto header = WaveHeader(format, 0);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(header.data()), header.size());
+}
+
 bool WaitUntilAwake(const std::string& sink, const std::vector<std::string>& env) {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return false;
@@ -70,17 +108,33 @@ bool WaitUntilAwake(const std::string& sink, const std::vector<std::string>& env
     return awake;
 }
 
-CommandResult RunCommand(const std::vector<std::string>& argv) {
+CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                         bool withStderr) {
     CommandResult result;
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return result;
-    const pid_t pid = Spawn(argv, environ, out[1], out[1]);
+    const pid_t pid = Spawn(argv, environ, out[1], withStderr ? out[1] : -1);
     close(out[1]);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     char buffer[4096];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.output.append(buffer, n);
+    bool expired = false;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ready{out[0], POLLIN, 0};
+        if (left.count() <= 0 || poll(&ready, 1, int(left.count())) == 0) {
+            expired = true;
+            break;
+        }
+        const ssize_t n = read(out[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        result.output.append(buffer, n);
+    }
     close(out[0]);
+    if (pid <= 0) return result;
+    if (expired) kill(pid, SIGKILL);
     int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status) && !expired)
         result.status = WEXITSTATUS(status);
     return result;
 }

@@ -1,4 +1,8 @@
 #pragma once
+#include "audio/wave_file.h"
+
+#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,16 +30,40 @@ private:
     int pid_ = -1;
 };
 
+// A 1 kHz tone at half scale (44100 Hz stereo, 16 bit) playing into a sink for the given time,
+// or until the object goes. Started() is false when sox or paplay could not be run.
+class TonePlayer {
+public:
+    TonePlayer(const std::string& sink, double seconds, const std::vector<std::string>& env = {});
+    ~TonePlayer();
+    TonePlayer(const TonePlayer&) = delete;
+    TonePlayer& operator=(const TonePlayer&) = delete;
+    bool Started() const { return player_ != nullptr; }
+
+private:
+    std::string dir_;
+    std::unique_ptr<Child> player_;
+};
+
+// The null sink of the test's own sound server (LARKSPUR_TEST_SINK), empty without one.
+std::string TestSink();
+
+// Writes the 44-byte template of an empty recording in that format, as the recorder does.
+void WriteWaveTemplate(const std::string& path, const WaveFormat& format);
+
 // Waits until a sink's monitor delivers data: a null sink that has just been created or left idle
 // sleeps in blocks of up to 2 s before a low-latency stream takes effect.
 bool WaitUntilAwake(const std::string& sink, const std::vector<std::string>& env = {});
 
-// Runs argv without a shell; returns its standard output and error, and its exit status.
+// Runs argv without a shell; returns its standard output (and error, unless told not to) and its
+// exit status. A command still running after the time given is killed (status -1).
 struct CommandResult {
     int status = -1;
     std::string output;
 };
-CommandResult RunCommand(const std::vector<std::string>& argv);
+CommandResult RunCommand(const std::vector<std::string>& argv,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(60),
+                         bool withStderr = true);
 
 // What soxi reads from a file's header; valid is false when soxi cannot open it.
 struct SoxInfo {

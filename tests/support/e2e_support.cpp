@@ -1,5 +1,6 @@
 #include "support/e2e_support.h"
 
+#include "support/audio_checks.h"
 #include "support/dies_with_test.h"
 
 #include <QDir>
@@ -30,34 +31,10 @@ void ProgramCopy::Start(QProcess& program) const {
     program.waitForStarted(5000);
 }
 
-TonePlayer::TonePlayer() {
-    const QString sink = QString::fromLocal8Bit(qgetenv("LARKSPUR_TEST_SINK"));
-    const QString tone = dir_.filePath("tone.wav");
-    started_ = !sink.isEmpty() && dir_.isValid() &&
-               QProcess::execute("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", tone, "synth", "120", "sine",
-                                         "1000", "vol", "0.5"}) == 0;
-    if (!started_) return;
-    DieWithTest(player_);
-    player_.start("paplay", {"--latency-msec=50", "-d", sink, tone});
-    started_ = player_.waitForStarted();
-}
-
-TonePlayer::~TonePlayer() {
-    if (player_.state() == QProcess::NotRunning) return;
-    player_.kill();
-    player_.waitForFinished(5000);
-}
-
 QString Tool(const QString& program, const QStringList& args) {
-    QProcess p;
-    DieWithTest(p);
-    p.start(program, args);
-    if (!p.waitForFinished(10000)) {
-        p.kill();
-        p.waitForFinished();
-        return {};
-    }
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    std::vector<std::string> argv{program.toStdString()};
+    for (const QString& a : args) argv.push_back(a.toStdString());
+    return QString::fromStdString(RunCommand(argv, std::chrono::seconds(10), false).output).trimmed();
 }
 
 QStringList WaitForProgramWindows(int timeoutMs) {

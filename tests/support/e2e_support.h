@@ -26,20 +26,6 @@ private:
     bool valid_ = false;
 };
 
-// A 1 kHz tone at half scale playing into the test's null sink (LARKSPUR_TEST_SINK) until the
-// object goes; Started() is false without a sound server.
-class TonePlayer {
-public:
-    TonePlayer();
-    ~TonePlayer();
-    bool Started() const { return started_; }
-
-private:
-    QTemporaryDir dir_;
-    QProcess player_;
-    bool started_ = false;
-};
-
 // Runs a tool without a shell and returns what it printed, trimmed (empty after 10 s).
 QString Tool(const QString& program, const QStringList& args);
 

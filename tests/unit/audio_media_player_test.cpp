@@ -27,15 +27,10 @@ protected:
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(dir);
         element = (dir / "~temp.wav").string();
-        WriteTemplate(element, {2, 44100, 16});
+        test::WriteWaveTemplate(element, {2, 44100, 16});
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
 
-    static void WriteTemplate(const std::string& path, const WaveFormat& format) {
-        const auto header = WaveHeader(format, 0);
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(header.data()), header.size());
-    }
 
     // Opens the player on the template the way the main window does.
     void OpenOnElement() {
