@@ -6,6 +6,7 @@
 #include "audio/early_mp3.h"
 #include "audio/media_player.h"
 #include "audio/wave_file.h"
+#include "bench/peak_memory.h"
 #include "tests/support/audio_checks.h"
 #include "tests/support/fake_capture.h"
 
@@ -35,14 +36,6 @@ double SelfCpu() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return CpuSeconds(u);
-}
-
-// VmHWM (peak resident set) of this process in KiB.
-long PeakKiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
 }
 
 template <class F>

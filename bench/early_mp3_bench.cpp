@@ -8,6 +8,7 @@
 #include "audio/media_player.h"
 #include "audio/wav2mp3.h"
 #include "audio/wave_file.h"
+#include "bench/peak_memory.h"
 #include "tests/support/audio_checks.h"
 #include "tests/support/fake_capture.h"
 
@@ -27,14 +28,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// VmHWM (peak resident set) of this process in KiB.
-long PeakKiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
-}
 
 template <class F>
 double SecondsOf(F&& f) {
