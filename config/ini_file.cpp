@@ -63,7 +63,9 @@ std::vector<Line> SplitLines(std::string_view data) {
         std::size_t nl = data.find('\n', begin);
         const std::size_t end = nl == std::string_view::npos ? data.size() : nl + 1;
         std::string_view text = data.substr(begin, (nl == std::string_view::npos ? end : nl) - begin);
-        if (text.ends_with('\r')) text.remove_suffix(1);
+        // Line ends converted twice ("\r\r\n"), or a last line ending in a bare CR, are still
+        // just line ends: no carriage return stays on a value.
+        while (text.ends_with('\r')) text.remove_suffix(1);
         lines.push_back({text, end});
         begin = end;
     }

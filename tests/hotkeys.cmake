@@ -15,7 +15,7 @@ add_library(hotkeys_test_support STATIC support/hotkeys_support.cpp)
 target_include_directories(hotkeys_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(hotkeys_test_support PRIVATE
   LARKSPUR_FAKE_KBTAP_DIR="${HOTKEYS_FAKE_KBTAP_DIR}")
-target_link_libraries(hotkeys_test_support PUBLIC larkspur_hotkeys Qt6::Test GTest::gtest ${CMAKE_DL_LIBS})
+target_link_libraries(hotkeys_test_support PUBLIC larkspur_hotkeys larkspur_audio_checks Qt6::Test GTest::gtest ${CMAKE_DL_LIBS})
 add_dependencies(hotkeys_test_support
   hotkeys_fake_kbtap_full hotkeys_fake_kbtap_nosetlist hotkeys_fake_kbtap_nosethook)
 

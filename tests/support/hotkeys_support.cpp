@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "hotkeys/hotkey_table.h"
+#include "support/audio_checks.h"
 #include "support/dies_with_test.h"
 
 namespace larkspur::testing {
@@ -39,7 +40,10 @@ void SetTable(int32_t count, std::initializer_list<std::pair<uint8_t, uint8_t>> 
 }
 
 void Xdotool(const QStringList& args) {
-    EXPECT_EQ(QProcess::execute("xdotool", args), 0) << args.join(' ').toStdString();
+    std::vector<std::string> argv{"xdotool"};
+    for (const QString& a : args) argv.push_back(a.toStdString());
+    const test::CommandResult result = test::RunCommand(argv, std::chrono::seconds(10));
+    EXPECT_EQ(result.status, 0) << args.join(' ').toStdString() << ": " << result.output;
 }
 
 OtherXClient::OtherXClient() {

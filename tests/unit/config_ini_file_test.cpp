@@ -211,6 +211,18 @@ TEST_F(IniFileTest, UnwritableTargetsRaiseTheErrorAndLeaveTheFileAlone) {
     EXPECT_FALSE(fs::exists(fresh));
 }
 
+// Found by fuzzing: a file whose last line ends in a bare CR, once a key was added after it, read
+// "Count=2\r" and no longer parsed.
+TEST_F(IniFileTest, StrayCarriageReturnsAtLineEndsStayOffTheValues) {
+    Spit(path_, "[Audio]\r\r\nFormat=0\r\r\n[HotKey]\r\nCount=2\r");
+    TIniFile ini(path_);
+    EXPECT_EQ(ini.ReadString("Audio", "Format", "1"), "0");
+    ini.WriteString("HotKey", "HotKey0", "a");
+    EXPECT_EQ(ini.ReadString("HotKey", "Count", ""), "2");
+    EXPECT_EQ(ini.ReadString("HotKey", "HotKey0", ""), "a");
+    EXPECT_EQ(Slurp(path_), "[Audio]\r\r\nFormat=0\r\r\n[HotKey]\r\nCount=2\r\r\nHotKey0=a\r\n");
+}
+
 TEST_F(IniFileTest, PlacesNoOneCanWriteAndLineBreaksRaiseTheErrorAndLeaveTheFileAlone) {
     const std::string before = "[Audio]\nRate=1\n";
     Spit(path_, before);
