@@ -59,8 +59,10 @@ void Finisher::FinishRecording(const QString& tempPath, std::shared_ptr<EarlyMp3
         outputPath_ = AutomaticOutputName();
     }
 
+    // The name the output got: a ".MP3" name is written as ".mp3".
+    const bool produced = Produce(tempPath, early.get());
     QString result = outputPath_;
-    if (!Produce(tempPath, early.get())) {
+    if (!produced) {
         result = KeepAsWave(tempPath);
         Tell(QStringLiteral("The recording could not be stored as \"%1\". It was kept as \"%2\".")
                  .arg(outputPath_, result));

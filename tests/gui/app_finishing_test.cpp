@@ -186,11 +186,15 @@ TEST_F(FinishingTest, ThePresetPatternIsNoFileName) {
 
 TEST_F(FinishingTest, AnUpperCaseMp3NameIsConvertedUnderTheLowerCaseName) {
     ChooseAskForName(true);
+    ChoosePlay(true);
     WhenSaveDialogShows([&](QFileDialog* d) { TypeAndAccept(d, Dir() + "take.MP3"); });
     RecordAndStop(2s);
     EXPECT_EQ(Files(), QStringList{"take.mp3"});
     EXPECT_EQ(form_->OutputPath(), Dir() + "take.mp3");
     ExpectMp3(Dir() + "take.mp3", 44100, 2, 2000ms);
+    // The file written is the one played.
+    ASSERT_EQ(shell_.requests.size(), 1u);
+    EXPECT_EQ(shell_.requests[0].target, Dir() + "take.mp3");
 }
 
 TEST_F(FinishingTest, AnUpperCaseMp3NameNeverReplacesTheLowerCaseFile) {
