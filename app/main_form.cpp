@@ -28,6 +28,8 @@
 #include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
+#include <QKeyEvent>
+#include <QWheelEvent>
 #include <QToolButton>
 
 namespace larkspur {
@@ -49,6 +51,25 @@ QFont SansSerif(int pixelSize) {
 }
 
 // The etched line a flat toolbar draws along its top edge, below the menu bar.
+// The picture's box: the picture is larger than the box and is cut off at the right and bottom;
+// neither the mouse wheel nor the arrow keys ever scroll it.
+class FixedScrollBox final : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+
+protected:
+    bool viewportEvent(QEvent* event) override {
+        if (event->type() == QEvent::Wheel) {
+            event->ignore();
+            return false;
+        }
+        return QScrollArea::viewportEvent(event);
+    }
+    void wheelEvent(QWheelEvent* event) override { event->ignore(); }
+    void keyPressEvent(QKeyEvent* event) override { event->ignore(); }
+    void scrollContentsBy(int, int) override {}
+};
+
 class EtchedToolBar final : public QWidget {
 public:
     using QWidget::QWidget;
@@ -194,7 +215,7 @@ void TForm1::BuildToolBar(QWidget* client) {
 }
 
 void TForm1::BuildPicture(QWidget* client) {
-    ScrollBox1 = new QScrollArea(client);
+    ScrollBox1 = new FixedScrollBox(client);
     ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
     ScrollBox1->setGeometry(0, kToolBarHeight, kClientWidth, kClientHeight - kToolBarHeight - kPanelHeight);
     ScrollBox1->setFrameShape(QFrame::NoFrame);

@@ -58,7 +58,9 @@ struct Line {
 
 std::vector<Line> SplitLines(std::string_view data) {
     std::vector<Line> lines;
-    std::size_t begin = 0;
+    // A UTF-8 byte-order mark, as some editors write, is not part of the first line (it stays in
+    // the file when the file is rewritten).
+    std::size_t begin = data.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     while (begin < data.size()) {
         std::size_t nl = data.find('\n', begin);
         const std::size_t end = nl == std::string_view::npos ? data.size() : nl + 1;
@@ -117,8 +119,15 @@ Place Locate(const std::vector<Line>& lines, std::string_view section, std::stri
 // The whole file, or nothing when it doesn't exist; false when it exists but can't be read.
 bool ReadAll(const std::string& path, std::string& data) {
     data.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO under that name must not hold the open. Only a regular file is read;
+    // anything else (a FIFO, a device such as /dev/zero) reads as empty.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errno == ENOENT;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return true;
+    }
     char buffer[65536];
     ssize_t n;
     while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {

@@ -13,6 +13,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -266,6 +267,25 @@ TEST_F(MainWindowTest, TheStatusLineIsSetByTheCreationEventAndNeverChanges) {
     for (QToolButton* b : {form_.ToolButton2, form_.ToolButton3, form_.ToolButton5}) QTest::mouseClick(b, Qt::LeftButton);
     QCoreApplication::processEvents();
     EXPECT_EQ(form_.Label1->text(), "Welcome to use our software");
+}
+
+// The picture is 8 pixels larger than its box; it is cut off, never scrolled to.
+TEST_F(MainWindowTest, ThePictureNeverScrolls) {
+    QWidget* contents = form_.ScrollBox1->widget();
+    const QPoint at = contents->pos();
+    QWidget* viewport = form_.ScrollBox1->viewport();
+    const QPoint centre = viewport->rect().center();
+    for (int delta : {-120, -120, 120, -240}) {
+        QWheelEvent wheel(centre, viewport->mapToGlobal(centre), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(viewport, &wheel);
+    }
+    form_.ScrollBox1->setFocus();
+    for (Qt::Key key : {Qt::Key_Down, Qt::Key_Right, Qt::Key_PageDown, Qt::Key_End})
+        QTest::keyClick(form_.ScrollBox1, key);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(contents->pos(), at);
+    EXPECT_EQ(contents->mapTo(form_.ScrollBox1, QPoint()), QPoint(0, 0));
 }
 
 TEST_F(MainWindowTest, OptionCommandsShowTheirDialogsModally) {

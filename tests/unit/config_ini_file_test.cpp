@@ -223,6 +223,24 @@ TEST_F(IniFileTest, StrayCarriageReturnsAtLineEndsStayOffTheValues) {
     EXPECT_EQ(Slurp(path_), "[Audio]\r\r\nFormat=0\r\r\n[HotKey]\r\nCount=2\r\r\nHotKey0=a\r\n");
 }
 
+TEST_F(IniFileTest, AByteOrderMarkHidesNoSectionAndStaysInTheFile) {
+    Spit(path_, "\xEF\xBB\xBF[Audio]\nFormat=0\n");
+    TIniFile ini(path_);
+    EXPECT_EQ(ini.ReadString("Audio", "Format", "1"), "0");
+    ini.WriteString("Audio", "Rate", "2");
+    EXPECT_EQ(Slurp(path_), "\xEF\xBB\xBF[Audio]\nFormat=0\nRate=2\n");
+}
+
+// A FIFO or a device in the file's place would hold a reader for ever (or feed it without end).
+TEST_F(IniFileTest, OnlyARegularFileIsRead) {
+    ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    EXPECT_EQ(TIniFile(path_).ReadString("Audio", "Format", "dflt"), "dflt");
+    fs::remove(path_);
+    fs::create_symlink("/dev/zero", path_);
+    EXPECT_EQ(TIniFile(path_).ReadString("Audio", "Format", "dflt"), "dflt");
+    EXPECT_THROW(TIniFile(path_).WriteString("Audio", "Format", "1"), EIniFileException);
+}
+
 TEST_F(IniFileTest, PlacesNoOneCanWriteAndLineBreaksRaiseTheErrorAndLeaveTheFileAlone) {
     const std::string before = "[Audio]\nRate=1\n";
     Spit(path_, before);
