@@ -162,10 +162,11 @@ std::filesystem::path FollowLinks(std::filesystem::path path) {
     return path;
 }
 
-enum class Outcome { Written, Failed, NoSibling };
+enum class Outcome { Written, Failed, NoSibling, RenameRefused };
 
 // Writes a sibling file, fsyncs it and renames it over the target. NoSibling (errno set) when the
-// directory takes no new file.
+// directory takes no new file; RenameRefused when the target may not be replaced (a file
+// bind-mounted on its own gives EBUSY, another user's file in a sticky folder EPERM).
 Outcome ReplaceBySibling(const std::filesystem::path& target, const struct stat* old,
                          std::string_view data) {
     const auto dir = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
@@ -187,7 +188,13 @@ Outcome ReplaceBySibling(const std::filesystem::path& target, const struct stat*
     }
     bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temp.c_str());
+        return error == EBUSY || error == EPERM || error == EACCES || error == EXDEV
+                   ? Outcome::RenameRefused
+                   : Outcome::Failed;
+    }
     if (!ok) {
         ::unlink(temp.c_str());
         return Outcome::Failed;
@@ -200,12 +207,26 @@ Outcome ReplaceBySibling(const std::filesystem::path& target, const struct stat*
     return Outcome::Written;
 }
 
-// For a directory that takes no new file: rewrite the file itself.
-bool RewriteInPlace(const std::filesystem::path& target, std::string_view data) {
+// Where the file cannot be replaced: rewrite the file itself. The room for the new content is
+// reserved before the first byte is overwritten, and the content goes out in one write; should
+// that write still fail, the old content is put back.
+bool RewriteInPlace(const std::filesystem::path& target, std::string_view old, std::string_view data) {
     const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    bool ok = WriteAll(fd, data) && ::ftruncate(fd, static_cast<off_t>(data.size())) == 0 &&
-              ::fsync(fd) == 0;
+    // A file system without fallocate cannot be checked beforehand; the write then tells.
+    if (data.size() > old.size() &&
+        ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(data.size())) != 0 &&
+        errno != EOPNOTSUPP) {
+        ::close(fd);
+        return false;
+    }
+    if (!WriteAll(fd, data) || ::ftruncate(fd, static_cast<off_t>(data.size())) != 0) {
+        // The old content fitted before: whatever went out of the new is undone.
+        if (WriteAll(fd, old) && ::ftruncate(fd, static_cast<off_t>(old.size())) == 0) ::fsync(fd);
+        ::close(fd);
+        return false;
+    }
+    const bool ok = ::fsync(fd) == 0;
     return (::close(fd) == 0) && ok;
 }
 
@@ -267,8 +288,11 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     switch (ReplaceBySibling(target, exists ? &old : nullptr, updated)) {
         case Outcome::Written: return;
         case Outcome::NoSibling:
-            if (exists && (errno == EACCES || errno == EPERM) && RewriteInPlace(target, updated))
+            if (exists && (errno == EACCES || errno == EPERM) && RewriteInPlace(target, data, updated))
                 return;
+            break;
+        case Outcome::RenameRefused:
+            if (exists && RewriteInPlace(target, data, updated)) return;
             break;
         case Outcome::Failed: break;
     }

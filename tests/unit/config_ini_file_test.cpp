@@ -10,6 +10,8 @@
 
 #include <csignal>
 #include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -40,20 +42,45 @@ ino_t Inode(const std::string& path) {
     return st.st_ino;
 }
 
-// Runs fn in a child process as the unprivileged user "nobody" (root ignores file permissions)
-// and returns its exit status.
+// Runs fn in a child process and returns its exit status.
 template <class F>
-int AsNobody(F fn) {
+int InChild(F fn) {
     const pid_t pid = fork();
-    if (pid == 0) {
-        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-            setresuid(65534, 65534, 65534) != 0)
-            _exit(99);
-        _exit(fn());
-    }
+    if (pid == 0) _exit(fn());
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+// As the unprivileged user "nobody" (root ignores file permissions).
+template <class F>
+int AsNobody(F fn) {
+    return InChild([&] {
+        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+            setresuid(65534, 65534, 65534) != 0)
+            return 99;
+        return fn();
+    });
+}
+
+// In a mount namespace of its own, so that what fn mounts goes with the child.
+template <class F>
+int InMountNamespace(F fn) {
+    return InChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return 98;
+        return fn();
+    });
+}
+
+// 0 when the write went through, 1 when it raised the error.
+int Writes(const std::string& path, const std::string& key, const std::string& value) {
+    try {
+        TIniFile(path).WriteString("Audio", key, value);
+        return 0;
+    } catch (const EIniFileException&) {
+        return 1;
+    }
 }
 
 class IniFileTest : public ::testing::Test {
@@ -299,6 +326,54 @@ TEST_F(IniFileTest, WritableFileInAClosedDirectoryIsRewrittenInPlace) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(Inode(path_), inode);
     EXPECT_EQ(Slurp(path_), "[Audio]\nRate=0\nSize=0\n");
+}
+
+// A file that may be written but not replaced: another user's file in a sticky folder (EPERM),
+// and a file bind-mounted on its own (EBUSY).
+TEST_F(IniFileTest, AFileThatCannotBeReplacedIsRewrittenInPlace) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user and to mount";
+    Spit(path_, "[Audio]\nRate=1\n");
+    fs::permissions(path_, fs::perms(0666));
+    fs::permissions(dir_, fs::perms(01777));
+    EXPECT_EQ(AsNobody([&] { return Writes(path_, "Rate", "0"); }), 0);
+    EXPECT_EQ(Slurp(path_), "[Audio]\nRate=0\n");
+
+    const std::string source = (dir_ / "bound.ini").string();
+    Spit(source, "[Audio]\nRate=1\n");
+    EXPECT_EQ(InMountNamespace([&] {
+                  if (mount(source.c_str(), path_.c_str(), nullptr, MS_BIND, nullptr) != 0) return 97;
+                  return Writes(path_, "Size", "1");
+              }),
+              0);
+    EXPECT_EQ(Slurp(source), "[Audio]\nRate=1\nSize=1\n");
+    // No sibling file is left behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+}
+
+// On a full disk the rewrite in place refuses what does not fit before it touches the file.
+TEST_F(IniFileTest, AnInPlaceRewriteThatDoesNotFitLeavesTheOldFileWhole) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user and to mount";
+    const std::string before = "[Audio]\nRate=1\n" + std::string(3000, ';') + "\n";
+    const fs::path small = dir_ / "small";
+    fs::create_directory(small);
+    const std::string path = (small / "Config.ini").string();
+    const int status = InMountNamespace([&] {
+        if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k,mode=0755") != 0) return 97;
+        Spit(path, before);
+        fs::permissions(path, fs::perms(0666));
+        {
+            std::ofstream filler(small / "filler", std::ios::binary);
+            const std::string page(4096, 'x');
+            while (filler.write(page.data(), page.size())) filler.flush();
+        }
+        const int big = AsNobody([&] { return Writes(path, "Rate", std::string(20000, '9')); });
+        if (big != 1) return 10 + big;
+        if (Slurp(path) != before) return 20;
+        const int fits = AsNobody([&] { return Writes(path, "Rate", "2"); });
+        if (fits != 0) return 30 + fits;
+        return Slurp(path) == "[Audio]\nRate=2\n" + std::string(3000, ';') + "\n" ? 0 : 40;
+    });
+    EXPECT_EQ(status, 0);
 }
 
 TEST_F(IniFileTest, KeepsModeAndWritesThroughASymbolicLink) {
