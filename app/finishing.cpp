@@ -42,16 +42,19 @@ void Finisher::FinishRecording(const QString& tempPath, std::shared_ptr<EarlyMp3
     device_.Stop();
     device_.Save();
     device_.Close();
-    if (const auto fault = device_.Fault()) {
+    // A fault that cut the recording short is told once the recording is finished.
+    const auto tellFault = [fault = device_.Fault()] {
+        if (!fault) return;
         const auto seconds = static_cast<std::int32_t>(fault->kept.count() / 1000);
         Tell(QStringLiteral("%1. The recording stopped there; its first %2 were kept.")
                  .arg(QString::fromStdString(fault->text), FormatHms(seconds)));
-    }
+    };
 
     if (settings_.AskForFileName()) {
         const auto name = dialog_.Ask(dialog_.FilterIndex() == 1 ? QStringLiteral("*.wav") : QStringLiteral("*.mp3"));
         if (!name) {
             QFile::remove(tempPath);
+            tellFault();
             return;
         }
         outputPath_ = *name;
@@ -69,6 +72,7 @@ void Finisher::FinishRecording(const QString& tempPath, std::shared_ptr<EarlyMp3
     }
     if (settings_.PlayAfterRecording()) TheShell().Execute({owner_, QString(), result});
     if (result != tempPath) QFile::remove(tempPath);
+    tellFault();
 }
 
 // One reading of the local time. A name already taken (two recordings within one second) gets

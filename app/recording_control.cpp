@@ -8,8 +8,10 @@
 #include "audio/wave_file.h"
 #include "platform/message_box.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
@@ -23,6 +25,10 @@ int SecondsOfDay(const SystemTime& t) { return t.hour * 3600 + t.minute * 60 + t
 
 QString TwoDigits(std::int32_t n) {
     return n < 10 ? QStringLiteral("0%1").arg(n) : QString::number(n);
+}
+
+QString ClampedHms(std::int64_t seconds) {
+    return FormatHms(static_cast<std::int32_t>(std::clamp<std::int64_t>(seconds, 0, std::numeric_limits<std::int32_t>::max())));
 }
 
 // Clears a flag when it goes out of scope, also when an error leaves the scope.
@@ -79,6 +85,11 @@ void RecordingControl::Record() {
     startMark_ = clock.Monotonic();
     {
         const FlagScope starting(isStarting_);
+        // Until the temporary file is this recording's own, nothing has started: a refusal or a
+        // leftover that cannot be kept leaves the window idle.
+        auto idle = qScopeGuard([this] { ReturnToIdle(); });
+        if (!ClaimTempFile()) return;
+        idle.dismiss();
         BeginRecording();
     }
     view_.SetCaption(kCaptionPrefix + QStringLiteral("00:00:00"));
@@ -103,19 +114,26 @@ void RecordingControl::Pause() {
 void RecordingControl::Stop() {
     view_.SetMenusEnabled(true);
     if (!isRecording_) return;
-    Tick();
-    view_.SetTimerEnabled(false);
-    view_.SetButtonsEnabled(true, true, true, true);
-    isRecording_ = false;
-    {
-        const FlagScope finishing(isFinishing_);
-        device_.SetSampleTap(nullptr);
-        finisher_.FinishRecording(tempPath_, std::move(earlyMp3_));
-    }
-    SetApplicationTitle(QStringLiteral("Larkspur - Stop"));
+    ShowTime();
+    Finish();
 }
 
 void RecordingControl::Tick() {
+    // A fault of the device finishes the recording at once, showing the time that was recorded.
+    if (isRecording_ && !isStarting_ && !isFinishing_ && device_.IsOpen()) {
+        if (const auto fault = device_.Fault()) {
+            const QString recorded = ClampedHms(fault->kept.count() / 1000);
+            view_.SetCaption(kCaptionPrefix + recorded);
+            SetApplicationTitle(recorded);
+            Finish();
+            return;
+        }
+    }
+    ShowTime();
+}
+
+// The elapsed time, or the blinking caption of a pause.
+void RecordingControl::ShowTime() {
     if (isPaused_) {
         view_.SetTimerTag(view_.TimerTag() == 1 ? 0 : 1);
         view_.SetCaption(view_.TimerTag() == 1 ? pausedCaption_ + QStringLiteral(" Paused") : pausedCaption_);
@@ -127,9 +145,45 @@ void RecordingControl::Tick() {
     SetApplicationTitle(ElapsedText());
 }
 
-void RecordingControl::BeginRecording() {
+void RecordingControl::Finish() {
+    view_.SetMenusEnabled(true);
+    view_.SetTimerEnabled(false);
+    view_.SetButtonsEnabled(true, true, true, true);
+    isRecording_ = false;
+    {
+        const FlagScope finishing(isFinishing_);
+        // The temporary file is no longer this instance's once the finish is over.
+        const auto unlock = qScopeGuard([this] { lock_.Release(); });
+        device_.SetSampleTap(nullptr);
+        finisher_.FinishRecording(tempPath_, std::move(earlyMp3_));
+    }
+    SetApplicationTitle(QStringLiteral("Larkspur - Stop"));
+}
+
+void RecordingControl::ReturnToIdle() {
+    isRecording_ = false;
+    lock_.Release();
+    view_.SetMenusEnabled(true);
+    view_.SetButtonsEnabled(true, true, true, true);
+}
+
+// The temporary file is locked before anything is done with it: another instance recording into
+// it keeps it. A leftover of an earlier session is moved away and the lock goes to a fresh file.
+bool RecordingControl::ClaimTempFile() {
     tempPath_ = dir_ + QStringLiteral("~temp.wav");
-    KeepLeftover();
+    auto lock = [this] {
+        if (lock_.Acquire(tempPath_) != TempFileLock::Result::HeldElsewhere) return true;
+        ShowMessageBox(ApplicationTitle(),
+                       QStringLiteral("Another Larkspur is recording in this folder (\"%1\"). Stop that "
+                                      "recording first, or record from a copy of Larkspur in another folder.")
+                           .arg(QDir::toNativeSeparators(dir_)),
+                       BoxIcon::Warning);
+        return false;
+    };
+    return lock() && (!KeepLeftover() || lock());
+}
+
+void RecordingControl::BeginRecording() {
     const RecordingFormat format =
         FormatFromChoices(settings_.SampleRateIndex(), settings_.SampleSizeIndex(), settings_.TrackIndex());
     WriteFormatTemplate(format.channels, format.bitsPerSample, format.sampleRate, tempPath_);
@@ -142,13 +196,16 @@ void RecordingControl::BeginRecording() {
 
 // A temporary file holding more than the template is a recording that was never finished (the
 // program was closed or ended during it): it is kept under the name its time would have given it.
-void RecordingControl::KeepLeftover() {
+// True when it was moved away.
+bool RecordingControl::KeepLeftover() {
     const QFileInfo info(tempPath_);
-    if (!info.exists()) return;
-    if (!info.isFile() || info.size() <= static_cast<qint64>(kWaveHeaderSize)) {
+    if (!info.exists()) return false;
+    if (!info.isFile()) {
         QFile::remove(tempPath_);
-        return;
+        return false;
     }
+    // A bare template is overwritten by the next one.
+    if (info.size() <= static_cast<qint64>(kWaveHeaderSize)) return false;
     const auto modified = std::chrono::system_clock::time_point(
         std::chrono::milliseconds(info.lastModified().toMSecsSinceEpoch()));
     const QString kept = FreeName(AutomaticName(dir_, LocalTimeAt(modified)));
@@ -162,6 +219,7 @@ void RecordingControl::KeepLeftover() {
     ShowMessageBox(ApplicationTitle(),
                    QStringLiteral("An unfinished recording from an earlier session was kept as \"%1\".").arg(kept),
                    BoxIcon::Information);
+    return true;
 }
 
 // Where the finished recording may become an MP3 (MP3 chosen, or a name to be asked for, which
@@ -178,9 +236,7 @@ void RecordingControl::PrepareEarlyMp3(const RecordingFormat& format) {
 }
 
 QString RecordingControl::ElapsedText() const {
-    const auto seconds = (TheClock().Monotonic() - startMark_).count() / 1000;
-    return FormatHms(static_cast<std::int32_t>(
-        std::clamp<std::int64_t>(seconds, 0, std::numeric_limits<std::int32_t>::max())));
+    return ClampedHms((TheClock().Monotonic() - startMark_).count() / 1000);
 }
 
 }  // namespace larkspur

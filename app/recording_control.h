@@ -1,5 +1,6 @@
 #pragma once
 #include "app/recorder_ports.h"
+#include "app/temp_file_lock.h"
 #include "platform/clock.h"
 
 #include <QString>
@@ -28,7 +29,8 @@ struct RecordingFormat {
 RecordingFormat FormatFromChoices(int rateIndex, int sizeIndex, int trackIndex);
 
 // Record, Pause and Stop, the half-second tick with the caption and application title, and the
-// enabled state of the controls. Stop hands the recording to the Finisher.
+// enabled state of the controls. Stop hands the recording to the Finisher; so does the tick that
+// finds the device faulted, at once.
 //
 // The elapsed time shown runs on the monotonic clock with paused time left out; StartTime and
 // PauseTime keep the local times of start and pause.
@@ -56,8 +58,12 @@ public:
     const QString& TempPath() const { return tempPath_; }
 
 private:
+    bool ClaimTempFile();
+    bool KeepLeftover();
     void BeginRecording();
-    void KeepLeftover();
+    void ShowTime();
+    void Finish();
+    void ReturnToIdle();
     void PrepareEarlyMp3(const RecordingFormat& format);
     QString ElapsedText() const;
 
@@ -75,6 +81,7 @@ private:
     SystemTime pauseTime_;
     QString pausedCaption_;
     QString tempPath_;
+    TempFileLock lock_;  // held on the temporary file while a recording exists
     std::shared_ptr<EarlyMp3> earlyMp3_;  // the MP3 encoded while recording, where one may be wanted
     std::chrono::milliseconds startMark_{0};  // monotonic start, moved forward by every pause
     std::chrono::milliseconds pauseMark_{0};

@@ -347,18 +347,34 @@ TEST_F(FinishingTest, ALeftoverTemplateIsReplacedSilently) {
     EXPECT_EQ(Files(), QStringList{"~temp.wav"});
 }
 
-TEST_F(FinishingTest, ADeviceFaultIsToldAtTheFinishAndTheRecordingUpToItIsKept) {
+// A fault finishes the recording at the next tick, as Stop would (named, played), and is told
+// after the finish; the caption shows the time recorded, not the time since.
+TEST_F(FinishingTest, ADeviceFaultFinishesTheRecordingAtOnceAndIsToldAfterwards) {
+    ChoosePlay(true);
+    std::vector<std::size_t> playedBeforeBox;
+    SetMessageBoxSink([&](const MessageBoxRequest& r) {
+        boxes_.push_back(r);
+        playedBeforeBox.push_back(shell_.requests.size());
+    });
     form_->ToolButton1Click();
     RecordFor(3s);
     capture_->InjectFault(kCaptureSourceGone);
-    RecordFor(2s);
-    EXPECT_TRUE(boxes_.empty());
-    form_->ToolButton3Click();
+    Pass(1200ms);  // the tick comes late
+    form_->Timer1Timer();
+    EXPECT_FALSE(form_->IsRecording());
+    EXPECT_FALSE(form_->Timer1->isActive());
+    EXPECT_EQ(form_->windowTitle(), "Larkspur - 00:00:03");
+    EXPECT_EQ(capture_->Commands().back(), "close");
+    EXPECT_EQ(Files(), QStringList{"2006_3_7_14_5_13.wav"});
+    EXPECT_EQ(WaveMilliseconds(Dir() + "2006_3_7_14_5_13.wav"), 3000);
+    ASSERT_EQ(shell_.requests.size(), 1u);
     ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(playedBeforeBox, std::vector<std::size_t>{1});
     EXPECT_TRUE(boxes_[0].text.contains(QString::fromStdString(*CaptureErrorText(kCaptureSourceGone))));
     EXPECT_TRUE(boxes_[0].text.contains("00:00:03"));
-    EXPECT_EQ(Files(), QStringList{"2006_3_7_14_5_14.wav"});
-    EXPECT_EQ(WaveMilliseconds(Dir() + "2006_3_7_14_5_14.wav"), 3000);
+    form_->ToolButton3Click();  // a Stop after it changes nothing
+    EXPECT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(Files(), QStringList{"2006_3_7_14_5_13.wav"});
 }
 
 }  // namespace

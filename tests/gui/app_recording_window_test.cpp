@@ -10,7 +10,12 @@
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
+#include <QScopeGuard>
 #include <QToolButton>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace larkspur::test {
 namespace {
@@ -276,6 +281,38 @@ TEST_F(RecordingWindowTest, ATemplateThatCannotBeWrittenIsToldAndTheStartGoesOn)
     EXPECT_EQ(boxes[0].icon, BoxIcon::None);
     EXPECT_EQ(boxes[1].icon, BoxIcon::Error);  // the device could not open it either
     EXPECT_EQ(capture_->Commands().front(), "open |" + TempPath().toStdString());
+}
+
+// A leftover that cannot be moved away (here: a read-only folder) is told, and the window goes
+// back to idle with nothing started and the leftover untouched.
+TEST_F(RecordingWindowTest, ALeftoverThatCannotBeKeptIsToldAndTheWindowReturnsToIdle) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    const QByteArray leftover(1000, 'x');
+    {
+        QFile file(TempPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(leftover);
+    }
+    const QByteArray dir = QFile::encodeName(dir_.path());
+    // A mount namespace of this thread's own: the read-only view goes with the test.
+    ASSERT_EQ(unshare(CLONE_NEWNS), 0);
+    ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+    ASSERT_EQ(mount(dir.constData(), dir.constData(), nullptr, MS_BIND, nullptr), 0);
+    const auto unmount = qScopeGuard([&] { umount2(dir.constData(), MNT_DETACH); });
+    ASSERT_EQ(mount(nullptr, dir.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+
+    form_->ToolButton1Click();
+    const auto boxes = TakeBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains("could not be kept")) << boxes[0].text.toStdString();
+    EXPECT_EQ(boxes[0].icon, BoxIcon::Error);
+    EXPECT_EQ(Now(), kIdle);
+    EXPECT_FALSE(form_->IsRecording());
+    EXPECT_EQ(Caption(), "Larkspur");
+    EXPECT_TRUE(capture_->Commands().empty());
+    QFile file(TempPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), leftover);
 }
 
 // A box shown while a recording starts runs its own event loop, in which hotkey reports arrive:
