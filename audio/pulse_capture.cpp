@@ -21,6 +21,7 @@ constexpr auto kConnectTimeout = 5s;   // the server accepting us and the stream
 constexpr auto kCommandTimeout = 2s;   // any other request to the server
 constexpr auto kDrainMargin = 500ms;   // beyond the stream's latency, for the last samples
 constexpr auto kFirstDataTimeout = 2s; // a new stream's source may take this long to deliver
+constexpr auto kResumeTimingTimeout = 200ms;  // a resume asks the server for the stream's latency
 constexpr int kFragmentMs = 25;        // small, so that a stop loses nothing buffered
 constexpr auto kResyncThreshold = 40ms;  // a shorter gap in the timeline is left alone
 // How long after a move or a start on a silent source the timeline is checked against the clock:
@@ -62,10 +63,14 @@ struct PulseCapture::Impl {
     CaptureSource source;
     std::string followedMonitor;  // the monitor of the default output, when that is recorded
     bool sinkLookupFailed = false;
+    // Recording the default output's monitor, the stream is somewhere else (the server moved it
+    // to a microphone, or there is no output): silence is kept in place of what it delivers.
+    bool offOutput = false;
 
     bool delivering = false;               // the stream has delivered its first data
     bool capturing = false;                // samples arriving now are kept
     std::optional<std::uint64_t> stopAt;   // a stop keeps the file up to this many bytes
+    std::uint64_t skipBytes = 0;           // a resume drops what was captured before it
     bool resyncDue = false;                // timing is fresh: check the timeline
     Clock::time_point resyncUntil;         // the timeline is checked until then
     Clock::time_point segmentStart;        // the last Start
@@ -174,21 +179,38 @@ struct PulseCapture::Impl {
         auto* impl = static_cast<Impl*>(self);
         if (eol < 0) impl->SinkLookupFailed();
         if (!info) return;
+        // An output without a monitor has nothing to record.
+        if (!info->monitor_source_name || !*info->monitor_source_name) return impl->SinkLookupFailed();
         impl->followedMonitor = info->monitor_source_name;
         impl->FollowMonitor();
         Signal(self);
     }
 
+    // No default output, or none with a monitor: the recording goes on in silence until one
+    // appears.
     void SinkLookupFailed() {
         sinkLookupFailed = true;
+        if (live) {
+            followedMonitor.clear();
+            offOutput = true;
+        }
         pa_threaded_mainloop_signal(loop, 0);
     }
 
     void FollowMonitor() {
         if (!live) return;
-        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY) return;
+        if (!stream) {
+            // The stream went with the last output; a new one records the new output's monitor.
+            if (!CreateStream(followedMonitor.c_str())) return Fail(kCaptureStreamRefused);
+            offOutput = false;
+            return;
+        }
+        if (pa_stream_get_state(stream) != PA_STREAM_READY) return;
         const char* device = pa_stream_get_device_name(stream);
-        if (device && followedMonitor == device) return;
+        if (device && followedMonitor == device) {
+            offOutput = false;
+            return;
+        }
         pa_operation* op = pa_context_move_source_output_by_name(
             context, pa_stream_get_index(stream), followedMonitor.c_str(), nullptr, nullptr);
         if (op) pa_operation_unref(op);
@@ -242,23 +264,34 @@ struct PulseCapture::Impl {
     static void StreamState(pa_stream* s, void* self) {
         auto* impl = static_cast<Impl*>(self);
         const pa_stream_state_t state = pa_stream_get_state(s);
+        const bool recording = impl->live && PA_CONTEXT_IS_GOOD(pa_context_get_state(impl->context));
         // The server moves a stream whose source goes away to another source; it kills one
-        // that may not move (a chosen source) or has nowhere to go.
-        if (state == PA_STREAM_FAILED && impl->live &&
-            PA_CONTEXT_IS_GOOD(pa_context_get_state(impl->context)))
-            impl->Fail(kCaptureSourceGone);
+        // that may not move (a chosen source) or has nowhere to go. Recording the default
+        // output, that is the last output gone: silence until the next one appears.
+        if (state == PA_STREAM_FAILED && recording) {
+            if (impl->source.kind != CaptureSource::Kind::DefaultOutputMonitor) {
+                impl->Fail(kCaptureSourceGone);
+            } else {
+                impl->DropStream();
+                impl->offOutput = true;
+                impl->LookUpDefaultOutput();
+            }
+        }
+        // A stream made anew after the last output went fills the time without one.
+        if (state == PA_STREAM_READY && recording) impl->RequestResync();
         Signal(self);
     }
 
     static void StreamMoved(pa_stream* s, void* self) {
         auto* impl = static_cast<Impl*>(self);
         impl->RequestResync();
-        // The server moves a stream to its default source when that changes; recording the
-        // default output, the capture goes back to that output's monitor.
+        // The server moves a stream to its default source when that changes, or when its source
+        // goes away; recording the default output, nothing but that output's monitor is kept,
+        // and the capture goes back to it.
         const char* device = pa_stream_get_device_name(s);
-        if (impl->source.kind == CaptureSource::Kind::DefaultOutputMonitor &&
-            !(device && impl->followedMonitor == device))
-            impl->LookUpDefaultOutput();
+        if (impl->source.kind != CaptureSource::Kind::DefaultOutputMonitor) return;
+        impl->offOutput = !(device && impl->followedMonitor == device);
+        if (impl->offOutput) impl->LookUpDefaultOutput();
     }
 
     static void StreamSuspended(pa_stream* s, void* self) {
@@ -297,11 +330,14 @@ struct PulseCapture::Impl {
     // silence, so that the file's length keeps to the time recorded.
     void Resync() {
         resyncDue = false;
-        const auto latency = Latency();
-        if (!latency) return;
+        if (const auto latency = Latency()) FillUpTo(std::chrono::microseconds(*latency));
+    }
+
+    // Silence up to the time since the last start, less what is still on its way.
+    void FillUpTo(std::chrono::microseconds onItsWay) {
         const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
             Clock::now() - segmentStart);
-        const std::chrono::microseconds due = elapsed - std::chrono::microseconds(*latency);
+        const std::chrono::microseconds due = elapsed - onItsWay;
         if (due <= kResyncThreshold) return;
         const std::uint64_t expected = segmentStartBytes + BytesFor(due);
         const std::uint64_t have = file.DataBytes();
@@ -319,7 +355,11 @@ struct PulseCapture::Impl {
             }
             if (impl->capturing) {
                 if (impl->resyncDue) impl->Resync();
-                if (impl->capturing) impl->Keep(data, bytes);
+                const auto skipped = std::min<std::uint64_t>(bytes, impl->skipBytes);
+                impl->skipBytes -= skipped;
+                if (impl->capturing && skipped < bytes)
+                    impl->Keep(impl->offOutput ? nullptr : static_cast<const char*>(data) + skipped,
+                               bytes - skipped);
             }
             pa_stream_drop(s);
         }
@@ -424,7 +464,8 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
         // here lets a recording start on a flowing stream instead of on a hole.
         if (code == kCaptureOk) {
             d.delivering = false;
-            d.WaitFor([&d] { return d.delivering; }, kFirstDataTimeout);
+            d.WaitFor([&d] { return d.delivering || !PA_STREAM_IS_GOOD(pa_stream_get_state(d.stream)); },
+                      kFirstDataTimeout);
         }
         if (code == kCaptureOk && d.source.kind == CaptureSource::Kind::DefaultOutputMonitor) {
             pa_context_set_subscribe_callback(d.context, Impl::ServerEvent, &d);
@@ -434,6 +475,10 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
         }
         if (code == kCaptureOk && !PA_CONTEXT_IS_GOOD(pa_context_get_state(d.context)))
             code = kCaptureServerLost;
+        // A stream that failed while the open waited for its first data recorded nothing.
+        if (code == kCaptureOk && pa_stream_get_state(d.stream) != PA_STREAM_READY)
+            code = kCaptureSourceGone;
+        d.offOutput = false;
         d.live = code == kCaptureOk;
     }
     if (code != kCaptureOk) {
@@ -450,13 +495,38 @@ std::uint32_t PulseCapture::Start() {
     LoopLock lock(d.loop);
     if (d.fault != 0) return d.fault;
     if (d.capturing) return kCaptureOk;
-    if (!d.file.Begun()) {
-        if (const std::uint32_t code = d.file.Begin()) return code;
+    // From here on every failure is the recording's fault, told like one that comes later.
+    const bool resumed = d.file.Begun();
+    if (!resumed) {
+        if (const std::uint32_t code = d.file.Begin()) {
+            d.Fail(code);
+            return code;
+        }
         d.syncedBytes = 0;
     }
-    if (!d.stream || pa_stream_get_state(d.stream) != PA_STREAM_READY) return kCaptureServerLost;
+    // Without a stream only while the default output's monitor is recorded and no output is left.
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(d.context)) ||
+        (d.stream ? !PA_STREAM_IS_GOOD(pa_stream_get_state(d.stream))
+                  : d.source.kind != CaptureSource::Kind::DefaultOutputMonitor)) {
+        d.Fail(kCaptureServerLost);
+        return kCaptureServerLost;
+    }
+    const auto pressed = Clock::now();
+    // What a flowing stream delivers next was captured up to its latency before the press: a
+    // resume drops it, as a stop keeps what is still on its way.
+    d.skipBytes = 0;
+    // The latency is the one at the answer (interpolated where none came): what was captured
+    // between the press and then is kept.
+    if (resumed && d.delivering && d.stream && pa_stream_get_state(d.stream) == PA_STREAM_READY) {
+        d.Complete(pa_stream_update_timing_info(d.stream, nullptr, nullptr), kResumeTimingTimeout);
+        if (const auto latency = d.stream ? d.Latency() : std::nullopt) {
+            const auto before = std::chrono::microseconds(*latency) -
+                                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - pressed);
+            if (before.count() > 0) d.skipBytes = d.BytesFor(before);
+        }
+    }
     d.capturing = true;
-    d.segmentStart = Clock::now();
+    d.segmentStart = pressed;
     d.segmentStartBytes = d.file.DataBytes();
     d.resyncDue = false;
     d.resyncUntil = {};
@@ -479,17 +549,22 @@ std::uint32_t PulseCapture::Stop() {
                          d.Complete(pa_stream_update_timing_info(d.stream, nullptr, nullptr),
                                     kDrainMargin);
     if (const auto latency = answers ? d.Latency() : std::nullopt) {
+        // A stream that has not delivered since it was made anew leaves a hole up to here.
+        d.FillUpTo(std::chrono::microseconds(*latency));
         d.stopAt = d.file.DataBytes() + d.BytesFor(std::chrono::microseconds(*latency));
         d.WaitFor([&d] { return !d.capturing; }, std::chrono::microseconds(*latency) +
                                                      std::chrono::milliseconds(kFragmentMs) +
                                                      kDrainMargin);
     }
+    // With no output left the time up to the stop is silence.
+    if (!d.stream && d.capturing && d.live) d.FillUpTo(std::chrono::microseconds(0));
     // Nothing captured while stopped is kept: what arrives from now on is dropped.
     d.capturing = false;
     d.stopAt.reset();
-    const std::uint32_t code = answers || !PA_CONTEXT_IS_GOOD(pa_context_get_state(d.context))
-                                   ? kCaptureOk
-                                   : kCaptureServerTimeout;
+    const std::uint32_t code =
+        answers || !d.stream || !PA_CONTEXT_IS_GOOD(pa_context_get_state(d.context))
+            ? kCaptureOk
+            : kCaptureServerTimeout;
     if (d.file.Begun()) d.file.SyncHeader();
     d.syncedBytes = d.file.DataBytes();
     return d.fault != 0 ? std::uint32_t(d.fault) : code;

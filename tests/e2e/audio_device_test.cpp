@@ -10,6 +10,7 @@
 
 #include <QApplication>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -17,6 +18,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/resource.h>
+#include <iostream>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -311,6 +314,29 @@ TEST_F(DeviceTest, ResumedRecordingFollowsOnWithoutLossOrDuplicate) {
     EXPECT_NEAR(seam.rms, 0.354, 0.03);
 }
 
+// A resume keeps nothing captured before it: the recording with pauses exceeds its wall time by
+// no more than the one without (whose start keeps what came in after the press).
+TEST_F(DeviceTest, AResumeKeepsNothingCapturedBeforeIt) {
+    const auto excess = [&](int segments) {
+        TMediaPlayer player;
+        OpenOnTemplate(player, {2, 44100, 16});
+        double wall = 0;
+        for (int i = 0; i < segments; ++i) {
+            wall += RecordFor(player, 3000ms / segments);
+            std::this_thread::sleep_for(300ms);
+        }
+        player.Save();
+        player.Close();
+        return LengthOf(element) - wall;
+    };
+    const double whole = excess(1);
+    const double paused = excess(6);
+    const double seam = (paused - whole) / 5;
+    std::cout << "resume seam: " << std::lround(seam * 44100) << " samples (excess without pauses "
+              << std::lround(whole * 44100) << ", with 5 resumes " << std::lround(paused * 44100) << ")\n";
+    EXPECT_LT(std::abs(seam), 0.005);
+}
+
 TEST_F(DeviceTest, OpenWithoutElementRecordsTheDefaultFormatAndWritesOnlyWhenSaved) {
     test::WriteWaveTemplate(element, {2, 44100, 16});
     TMediaPlayer player;
@@ -501,6 +527,77 @@ TEST_F(DeviceTest, ChosenSourceGoingAwayIsAFaultAndKeepsTheFile) {
     EXPECT_EQ(player.Fault()->code, kCaptureSourceGone);
     EXPECT_NEAR(LengthOf(element), 1.5, 0.2);
     EXPECT_NEAR(ReadSoxStat(element, 0.3, 1.0).frequency, 1000, 30);
+}
+
+// A stream that fails before it delivered anything is refused at the open, not handed on dead:
+// the chosen source goes away while it sleeps.
+TEST_F(DeviceTest, AStreamThatFailsBeforeItsFirstDataIsRefusedAtOpen) {
+    ExtraSink doomed("doomed", false);
+    ASSERT_TRUE(doomed.Loaded());
+    ASSERT_EQ(RunCommand({"pactl", "suspend-sink", "doomed", "1"}).status, 0);  // no data comes
+    ScopedSource chosen({CaptureSource::Kind::Named, "doomed.monitor"});
+    const std::string before = RunCommand({"pactl", "list", "short", "source-outputs"}, 5s, false).output;
+    std::atomic<bool> done{false};
+    std::thread remover([&] {
+        while (!done && RunCommand({"pactl", "list", "short", "source-outputs"}, 5s, false).output == before)
+            std::this_thread::sleep_for(10ms);
+        doomed.Unload();
+    });
+    TMediaPlayer player;
+    const auto start = Clock::now();
+    EXPECT_THROW(OpenOnTemplate(player, {2, 44100, 16}), EMCIDeviceError);
+    done = true;
+    remover.join();
+    EXPECT_EQ(player.LastError(), kCaptureSourceGone);
+    EXPECT_LT(Seconds(Clock::now() - start), 1.5);
+    EXPECT_FALSE(player.IsOpen());
+}
+
+// Recording the default output, the capture never records anything but an output's monitor: with
+// the last output gone the server moves it to a microphone, then, with no source left, ends it;
+// silence keeps the time meanwhile, and the next output that appears is followed.
+TEST_F(DeviceTest, StereoMixRecordsSilenceWhileNoOutputIsLeft) {
+    PrivateServer server(dir);
+    ASSERT_TRUE(server.Ready());
+    const auto pactl = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"pactl", "-s", server.Address()});
+        return RunCommand(args, 5s, false);
+    };
+    const auto mic = pactl({"load-module", "module-sine-source", "source_name=mic", "frequency=440"});
+    ASSERT_EQ(mic.status, 0);
+    ScopedSource chosen({CaptureSource::Kind::DefaultOutputMonitor, ""});
+    TMediaPlayer player;
+    {
+        ScopedEnv address("PULSE_SERVER", server.Address());
+        OpenOnTemplate(player, {2, 44100, 16});
+    }
+    const auto start = Clock::now();
+    player.Record();
+    std::this_thread::sleep_until(start + 1s);
+    EXPECT_EQ(pactl({"unload-module", "module-null-sink"}).status, 0);
+    std::this_thread::sleep_until(start + 2s);
+    EXPECT_EQ(pactl({"unload-module", std::to_string(std::atoi(mic.output.c_str()))}).status, 0);
+    std::this_thread::sleep_until(start + 3s);
+    std::unique_ptr<ExtraSink> later;
+    {
+        ScopedEnv address("PULSE_SERVER", server.Address());
+        later = std::make_unique<ExtraSink>("later");
+    }
+    ASSERT_TRUE(later->Loaded());
+    const auto tone = PlayTone("later", 3, server.Env());
+    const double toneAt = Seconds(Clock::now() - start);
+    std::this_thread::sleep_for(2s);
+    const double wall = Seconds(Clock::now() - start);
+    player.Stop();
+    EXPECT_EQ(player.LastError(), 0u);
+    player.Save();
+    player.Close();
+    EXPECT_FALSE(player.Fault());
+    EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
+    EXPECT_LT(MaximumOf(element, 0.1, 2.8), 0.01);  // neither the microphone nor anything else
+    const auto after = ReadSoxStat(element, toneAt + 0.5, 1.0);
+    EXPECT_NEAR(after.frequency, 1000, 30);
+    EXPECT_NEAR(after.rms, 0.354, 0.02);
 }
 
 TEST_F(DeviceTest, LateFirstDataIsPaddedSoTheLengthKeepsToTheTime) {
