@@ -14,6 +14,7 @@
 #include <QToolButton>
 
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -313,6 +314,33 @@ TEST_F(RecordingWindowTest, ALeftoverThatCannotBeKeptIsToldAndTheWindowReturnsTo
     QFile file(TempPath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), leftover);
+}
+
+// Another instance recording in this folder holds the lock on the temporary file: nothing is
+// started and its file is left as it is.
+TEST_F(RecordingWindowTest, ATemporaryFileLockedByAnotherRecorderIsLeftAloneAndNothingStarts) {
+    const QByteArray live(5000, 'y');
+    QFile other(TempPath());
+    ASSERT_TRUE(other.open(QIODevice::ReadWrite));
+    other.write(live);
+    other.flush();
+    ASSERT_EQ(flock(other.handle(), LOCK_EX | LOCK_NB), 0);  // an open file of its own, as another process has
+
+    form_->ToolButton1Click();
+    const auto boxes = TakeBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith("Another Larkspur is recording in this folder")) << boxes[0].text.toStdString();
+    EXPECT_EQ(Now(), kIdle);
+    EXPECT_TRUE(capture_->Commands().empty());
+    EXPECT_EQ(Files(), QStringList{"~temp.wav"});
+    other.seek(0);
+    EXPECT_EQ(other.readAll(), live);
+
+    other.close();  // the other recorder is done: the next Record keeps its file as a leftover
+    form_->ToolButton1Click();
+    EXPECT_EQ(TakeBoxes().size(), 1u);
+    EXPECT_EQ(Caption(), "Larkspur - 00:00:00");
+    EXPECT_EQ(Files().size(), 2);
 }
 
 // A box shown while a recording starts runs its own event loop, in which hotkey reports arrive:
