@@ -120,6 +120,15 @@ protected:
         return stat.valid ? stat.maximum : 1.0;
     }
 
+    // Stops, saves and closes a recording that must have run without a fault.
+    static void FinishWithoutFault(TMediaPlayer& player) {
+        player.Stop();
+        EXPECT_EQ(player.LastError(), 0u);
+        player.Save();
+        player.Close();
+        EXPECT_FALSE(player.Fault());
+    }
+
     static double LengthOf(const std::string& path) {
         const auto info = ReadSoxInfo(path);
         return info.valid ? double(info.samples) / info.rate : -1;
@@ -588,11 +597,7 @@ TEST_F(DeviceTest, StereoMixRecordsSilenceWhileNoOutputIsLeft) {
     const double toneAt = Seconds(Clock::now() - start);
     std::this_thread::sleep_for(2s);
     const double wall = Seconds(Clock::now() - start);
-    player.Stop();
-    EXPECT_EQ(player.LastError(), 0u);
-    player.Save();
-    player.Close();
-    EXPECT_FALSE(player.Fault());
+    FinishWithoutFault(player);
     EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
     EXPECT_LT(MaximumOf(element, 0.1, 2.8), 0.01);  // neither the microphone nor anything else
     const auto after = ReadSoxStat(element, toneAt + 0.5, 1.0);
@@ -680,11 +685,7 @@ TEST_F(DefaultOutputSwitch, StereoMixFollowsWhenTheDefaultOutputGoesAway) {
     other.Unload();  // the server falls back to the fixture's sink as default output
     std::this_thread::sleep_until(start + 4s);
     const double wall = Seconds(Clock::now() - start);
-    player.Stop();
-    EXPECT_EQ(player.LastError(), 0u);
-    player.Save();
-    player.Close();
-    EXPECT_FALSE(player.Fault());
+    FinishWithoutFault(player);
     EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
     EXPECT_LT(MaximumOf(element, 0.2, 1.6), 0.01);
     const auto after = ReadSoxStat(element, 2.4, 1.4);
