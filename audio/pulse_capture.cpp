@@ -30,6 +30,42 @@ constexpr auto kResyncWindow = 3s;
 
 std::atomic<std::uint16_t> lastDeviceId{0};
 
+// When the stream's samples were captured, learnt from when they arrive: the last sample of a
+// fragment is read soon after it was captured, never before, so the least of (arrival - the
+// duration delivered so far) seen lately is the moment the stream's first sample was captured,
+// give or take the server's own handling. PipeWire reports no latency of its sources, and with
+// a long graph quantum a fragment may hold samples a whole quantum old. Only the last two
+// seconds count, so that a source whose clock jumped is soon followed.
+class ArrivalTimeline {
+public:
+    void Reset() { *this = {}; }
+    void Arrived(std::uint64_t bytes, std::uint32_t bytesPerSecond) {
+        bytes_ += bytes;
+        const auto now = Clock::now();
+        const auto origin = now - std::chrono::microseconds(bytes_ * 1000000 / bytesPerSecond);
+        if (now - windowStart_ > 1s) {
+            previous_ = current_;
+            current_.reset();
+            windowStart_ = now;
+        }
+        if (!current_ || origin < *current_) current_ = origin;
+        if (!since_) since_ = now;
+    }
+    // What was captured up to `at` and is not read yet; nothing before a second of arrivals.
+    std::optional<std::chrono::microseconds> Unread(Clock::time_point at, std::uint32_t bytesPerSecond) const {
+        if (!since_ || at - *since_ < 1s || !current_) return std::nullopt;
+        const auto origin = previous_ ? std::min(*previous_, *current_) : *current_;
+        const auto read = std::chrono::microseconds(bytes_ * 1000000 / bytesPerSecond);
+        return std::max(std::chrono::duration_cast<std::chrono::microseconds>(at - origin) - read,
+                        std::chrono::microseconds(0));
+    }
+
+private:
+    std::uint64_t bytes_ = 0;
+    std::optional<Clock::time_point> since_, current_, previous_;
+    Clock::time_point windowStart_;
+};
+
 std::uint16_t NextDeviceId() {
     std::uint16_t id;
     do id = ++lastDeviceId;
@@ -71,6 +107,7 @@ struct PulseCapture::Impl {
     bool capturing = false;                // samples arriving now are kept
     std::optional<std::uint64_t> stopAt;   // a stop keeps the file up to this many bytes
     std::uint64_t skipBytes = 0;           // a resume drops what was captured before it
+    ArrivalTimeline arrivals;
     bool resyncDue = false;                // timing is fresh: check the timeline
     Clock::time_point resyncUntil;         // the timeline is checked until then
     Clock::time_point segmentStart;        // the last Start
@@ -226,7 +263,12 @@ struct PulseCapture::Impl {
         sampleSpec.format = format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
         sampleSpec.rate = format.sampleRate;
         sampleSpec.channels = std::uint8_t(format.channels);
-        stream = pa_stream_new(context, "Recording", &sampleSpec, nullptr);
+        // PipeWire mixes stereo down to mono at +3 dB, clipping loud audio; normalised, it keeps
+        // the level as PulseAudio does (which ignores the property).
+        pa_proplist* properties = pa_proplist_new();
+        pa_proplist_sets(properties, "channelmix.normalize", "true");
+        stream = pa_stream_new_with_proplist(context, "Recording", &sampleSpec, nullptr, properties);
+        pa_proplist_free(properties);
         if (!stream) return false;
         pa_stream_set_state_callback(stream, StreamState, this);
         pa_stream_set_read_callback(stream, StreamRead, this);
@@ -301,6 +343,7 @@ struct PulseCapture::Impl {
     // After a move, a source waking up or a start on a silent source, the timeline is checked
     // at each fresh timing report for a while.
     void RequestResync() {
+        arrivals.Reset();
         if (!stream) return;
         resyncUntil = Clock::now() + kResyncWindow;
         if (pa_operation* op = pa_stream_update_timing_info(stream, nullptr, nullptr))
@@ -313,11 +356,24 @@ struct PulseCapture::Impl {
     }
 
     // The stream's latency: what was captured but has not been read yet, plus the source's own.
-    std::optional<pa_usec_t> Latency() {
+    std::optional<std::chrono::microseconds> Latency() {
         pa_usec_t latency = 0;
         int negative = 0;
         if (!stream || pa_stream_get_latency(stream, &latency, &negative) < 0) return std::nullopt;
-        return negative ? 0 : latency;
+        return std::chrono::microseconds(negative ? 0 : latency);
+    }
+
+    // What was captured up to `at` (a press, a moment ago) and has not been read yet: the
+    // server's latency (the one at its last answer, interpolated where none came) less the time
+    // since, or the arrivals' figure where that tells of more.
+    std::optional<std::chrono::microseconds> UnreadAt(Clock::time_point at) {
+        const auto latency = Latency();
+        if (!latency) return std::nullopt;
+        const auto reported = std::max(
+            *latency - std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - at),
+            std::chrono::microseconds(0));
+        const auto arrived = arrivals.Unread(at, format.BytesPerSecond());
+        return arrived ? std::max(reported, *arrived) : reported;
     }
 
     std::uint64_t BytesFor(std::chrono::microseconds time) const {
@@ -330,7 +386,7 @@ struct PulseCapture::Impl {
     // silence, so that the file's length keeps to the time recorded.
     void Resync() {
         resyncDue = false;
-        if (const auto latency = Latency()) FillUpTo(std::chrono::microseconds(*latency));
+        if (const auto latency = Latency()) FillUpTo(*latency);
     }
 
     // Silence up to the time since the last start, less what is still on its way.
@@ -349,6 +405,7 @@ struct PulseCapture::Impl {
         const void* data;
         size_t bytes;
         while (pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
+            impl->arrivals.Arrived(bytes, impl->format.BytesPerSecond());
             if (!impl->delivering) {
                 impl->delivering = true;
                 pa_threaded_mainloop_signal(impl->loop, 0);
@@ -515,15 +572,10 @@ std::uint32_t PulseCapture::Start() {
     // What a flowing stream delivers next was captured up to its latency before the press: a
     // resume drops it, as a stop keeps what is still on its way.
     d.skipBytes = 0;
-    // The latency is the one at the answer (interpolated where none came): what was captured
-    // between the press and then is kept.
-    if (resumed && d.delivering && d.stream && pa_stream_get_state(d.stream) == PA_STREAM_READY) {
+    if (d.delivering && d.stream && pa_stream_get_state(d.stream) == PA_STREAM_READY) {
         d.Complete(pa_stream_update_timing_info(d.stream, nullptr, nullptr), kResumeTimingTimeout);
-        if (const auto latency = d.stream ? d.Latency() : std::nullopt) {
-            const auto before = std::chrono::microseconds(*latency) -
-                                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - pressed);
-            if (before.count() > 0) d.skipBytes = d.BytesFor(before);
-        }
+        if (const auto before = d.stream ? d.UnreadAt(pressed) : std::nullopt)
+            d.skipBytes = d.BytesFor(*before);
     }
     d.capturing = true;
     d.segmentStart = pressed;
@@ -542,19 +594,19 @@ std::uint32_t PulseCapture::Stop() {
     LoopLock lock(d.loop);
     // A fault that ended the capture is this command's result: the recording stopped there.
     if (!d.capturing) return d.fault;
-    // Everything up to this moment is either read already or still on its way: wait for it.
+    // Everything up to the press is either read already or still on its way: wait for it.
     // The latency comes fresh from the server: interpolated, it goes stale while a source
     // delivers in bursts. A server that does not answer gets no further requests.
+    const auto pressed = Clock::now();
     const bool answers = d.stream && pa_stream_get_state(d.stream) == PA_STREAM_READY &&
                          d.Complete(pa_stream_update_timing_info(d.stream, nullptr, nullptr),
                                     kDrainMargin);
-    if (const auto latency = answers ? d.Latency() : std::nullopt) {
+    if (const auto unread = answers ? d.UnreadAt(pressed) : std::nullopt) {
         // A stream that has not delivered since it was made anew leaves a hole up to here.
-        d.FillUpTo(std::chrono::microseconds(*latency));
-        d.stopAt = d.file.DataBytes() + d.BytesFor(std::chrono::microseconds(*latency));
-        d.WaitFor([&d] { return !d.capturing; }, std::chrono::microseconds(*latency) +
-                                                     std::chrono::milliseconds(kFragmentMs) +
-                                                     kDrainMargin);
+        d.FillUpTo(*unread + std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - pressed));
+        d.stopAt = d.file.DataBytes() + d.BytesFor(*unread);
+        d.WaitFor([&d] { return !d.capturing; },
+                  *unread + std::chrono::milliseconds(kFragmentMs) + kDrainMargin);
     }
     // With no output left the time up to the stop is silence.
     if (!d.stream && d.capturing && d.live) d.FillUpTo(std::chrono::microseconds(0));

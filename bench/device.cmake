@@ -4,6 +4,6 @@ add_executable(device_bench device_bench.cpp)
 target_link_libraries(device_bench PRIVATE larkspur_fake_capture larkspur_audio_checks larkspur_mp3)
 set_target_properties(device_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 add_custom_target(bench_device
-  COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/with-fixtures.sh --pulse -- $<TARGET_FILE:device_bench>
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/with-fixtures.sh --pulseaudio -- $<TARGET_FILE:device_bench>
   DEPENDS device_bench
   USES_TERMINAL)

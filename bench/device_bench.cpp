@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
     const char* sinkEnv = std::getenv("LARKSPUR_TEST_SINK");
     if (!sinkEnv || seconds < 11) {
-        std::fprintf(stderr, "usage: with-fixtures.sh --pulse -- device_bench [seconds >= 11]\n");
+        std::fprintf(stderr, "usage: with-fixtures.sh --pulseaudio -- device_bench [seconds >= 11]\n");
         return 2;
     }
     const std::string sink = sinkEnv;

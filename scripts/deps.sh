@@ -10,6 +10,7 @@ packages=(
 if [ "${1:-}" = "--test" ]; then
   packages+=(
     xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox mpg123 libmpg123-dev lame
+    pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
     clang libclang-rt-14-dev imagemagick
   )
 fi

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test. Tests that need a display or a sound
-# server start their own private Xvfb and PulseAudio daemon (tests/fixtures/with-fixtures.sh);
-# the user's display and sound server are never touched.
+# server start their own private Xvfb and sound server, PulseAudio and PipeWire in turn
+# (tests/fixtures/with-fixtures.sh); the user's display and sound server are never touched.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh" --test

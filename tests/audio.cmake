@@ -18,3 +18,5 @@ larkspur_test(audio_device_test
   LIBS larkspur_audio larkspur_mp3 larkspur_audio_checks Qt6::Widgets
   FIXTURES pulse
   TIMEOUT 180)
+target_compile_definitions(audio_device_test PRIVATE
+  LARKSPUR_SOUND_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/fixtures/sound-server.sh")

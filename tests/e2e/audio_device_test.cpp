@@ -65,7 +65,7 @@ public:
 class DeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(std::getenv("PULSE_SERVER")) << "run inside with-fixtures.sh --pulse";
+        ASSERT_TRUE(std::getenv("PULSE_SERVER")) << "run inside with-fixtures.sh --pulseaudio";
         static const bool awake = WaitUntilAwake(Sink());
         ASSERT_TRUE(awake);
         dir = std::filesystem::temp_directory_path() /
@@ -172,45 +172,47 @@ private:
     int module_ = 0;
 };
 
-// A PulseAudio daemon of the test's own, which it may stop or kill.
+// A sound server of the test's own, of the fixture's kind, which it may stop or kill.
 class PrivateServer {
 public:
-    explicit PrivateServer(const std::filesystem::path& dir) : dir_(dir / "private-pa") {
-        std::filesystem::create_directories(dir_ / "run");
-        std::filesystem::create_directories(dir_ / "home");
-        std::filesystem::permissions(dir_ / "run", std::filesystem::perms::owner_all);
-        address_ = "unix:" + (dir_ / "native").string();
-        const int log = ::open((dir_ / "daemon.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-        daemon_ = std::make_unique<Child>(
-            std::vector<std::string>{
-                "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                "-L", "module-native-protocol-unix socket=" + (dir_ / "native").string(),
-                "-L", "module-null-sink sink_name=priv_sink rate=44100 channels=2"},
+    explicit PrivateServer(const std::filesystem::path& dir) : run_(dir / "private-server") {
+        std::filesystem::create_directories(run_);
+        std::filesystem::permissions(run_, std::filesystem::perms::owner_all);
+        address_ = "unix:" + (run_ / "pulse" / "native").string();
+        const char* kind = std::getenv("LARKSPUR_TEST_SERVER");
+        const int log = ::open((run_ / "server.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        server_ = std::make_unique<Child>(
+            std::vector<std::string>{LARKSPUR_SOUND_SERVER, kind ? kind : "pulseaudio", "priv_sink"},
             Env(), log, log);
         ::close(log);
-        for (int i = 0; i < 500 && !Answers(); ++i) std::this_thread::sleep_for(10ms);
+        for (int i = 0; i < 500 && !std::filesystem::exists(run_ / "sound-server.name"); ++i)
+            std::this_thread::sleep_for(10ms);
+        std::ifstream pid(run_ / "sound-server.pid");
+        pid >> pid_;
         const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
         keepAlive_ = std::make_unique<Child>(
             std::vector<std::string>{"parec", "--latency-msec=10", "-d", "priv_sink.monitor"},
             Env(), null);
         ::close(null);
-        awake_ = WaitUntilAwake("priv_sink", Env());
+        awake_ = pid_ > 0 && WaitUntilAwake("priv_sink", Env());
     }
     bool Ready() const { return awake_ && Answers(); }
     bool Answers() const { return RunCommand({"pactl", "-s", address_, "info"}).status == 0; }
     const std::string& Address() const { return address_; }
     std::vector<std::string> Env() const {
-        return {"PULSE_SERVER=" + address_, "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
-                "HOME=" + (dir_ / "home").string()};
+        return {"PULSE_SERVER=" + address_, "XDG_RUNTIME_DIR=" + run_.string(),
+                "HOME=" + run_.string()};
     }
-    void Stop() { daemon_->Signal(SIGSTOP); }
-    void Kill() { daemon_->Kill(SIGKILL); }
+    // The process that answers the clients hangs, or dies.
+    void Stop() { ::kill(pid_, SIGSTOP); }
+    void Kill() { ::kill(pid_, SIGKILL); }
 
 private:
-    std::filesystem::path dir_;
+    std::filesystem::path run_;
     std::string address_;
-    std::unique_ptr<Child> daemon_;
+    std::unique_ptr<Child> server_;
     std::unique_ptr<Child> keepAlive_;
+    pid_t pid_ = 0;
     bool awake_ = false;
 };
 
@@ -323,9 +325,30 @@ TEST_F(DeviceTest, ResumedRecordingFollowsOnWithoutLossOrDuplicate) {
     EXPECT_NEAR(seam.rms, 0.354, 0.03);
 }
 
-// A resume keeps nothing captured before it: the recording with pauses exceeds its wall time by
-// no more than the one without (whose start keeps what came in after the press).
+// Where the server lets a test slow its graph down (PipeWire), every source has a latency of
+// about 170 ms while this lives; elsewhere the sources keep their own.
+class SlowSources {
+public:
+    SlowSources() {
+        const char* server = std::getenv("LARKSPUR_TEST_SERVER");
+        forced_ = server && std::string(server) == "pipewire" &&
+                  RunCommand({"pw-metadata", "-n", "settings", "0", "clock.force-quantum", "8192"}).status == 0;
+        std::this_thread::sleep_for(300ms);
+        std::cout << (forced_ ? "sources slowed to a 8192-sample quantum\n"
+                              : "sources at the server's own latency\n");
+    }
+    ~SlowSources() {
+        if (forced_) RunCommand({"pw-metadata", "-n", "settings", "0", "clock.force-quantum", "0"});
+    }
+
+private:
+    bool forced_ = false;
+};
+
+// A start or resume keeps nothing captured before it, and a stop everything captured up to it: a
+// recording is as long as its wall time, with pauses and without.
 TEST_F(DeviceTest, AResumeKeepsNothingCapturedBeforeIt) {
+    const SlowSources slow;
     const auto excess = [&](int segments) {
         TMediaPlayer player;
         OpenOnTemplate(player, {2, 44100, 16});
@@ -343,7 +366,10 @@ TEST_F(DeviceTest, AResumeKeepsNothingCapturedBeforeIt) {
     const double seam = (paused - whole) / 5;
     std::cout << "resume seam: " << std::lround(seam * 44100) << " samples (excess without pauses "
               << std::lround(whole * 44100) << ", with 5 resumes " << std::lround(paused * 44100) << ")\n";
-    EXPECT_LT(std::abs(seam), 0.005);
+    // Slowed, a start that kept what came in after the press measured up to 140 ms too long
+    // here, and a resume 14 ms; trimmed, within 4 ms and 10 ms.
+    EXPECT_LT(std::abs(whole), 0.010);
+    EXPECT_LT(std::abs(seam), 0.012);
 }
 
 TEST_F(DeviceTest, OpenWithoutElementRecordsTheDefaultFormatAndWritesOnlyWhenSaved) {
@@ -539,18 +565,18 @@ TEST_F(DeviceTest, ChosenSourceGoingAwayIsAFaultAndKeepsTheFile) {
 }
 
 // A stream that fails before it delivered anything is refused at the open, not handed on dead:
-// the chosen source goes away while it sleeps.
+// the chosen source, a pipe nothing is written to, goes away while the open waits.
 TEST_F(DeviceTest, AStreamThatFailsBeforeItsFirstDataIsRefusedAtOpen) {
-    ExtraSink doomed("doomed", false);
-    ASSERT_TRUE(doomed.Loaded());
-    ASSERT_EQ(RunCommand({"pactl", "suspend-sink", "doomed", "1"}).status, 0);  // no data comes
-    ScopedSource chosen({CaptureSource::Kind::Named, "doomed.monitor"});
+    const auto doomed = RunCommand({"pactl", "load-module", "module-pipe-source", "source_name=doomed",
+                                    "file=" + Path("doomed.fifo")}, 5s, false);
+    ASSERT_EQ(doomed.status, 0);
+    ScopedSource chosen({CaptureSource::Kind::Named, "doomed"});
     const std::string before = RunCommand({"pactl", "list", "short", "source-outputs"}, 5s, false).output;
     std::atomic<bool> done{false};
     std::thread remover([&] {
         while (!done && RunCommand({"pactl", "list", "short", "source-outputs"}, 5s, false).output == before)
             std::this_thread::sleep_for(10ms);
-        doomed.Unload();
+        RunCommand({"pactl", "unload-module", std::to_string(std::atoi(doomed.output.c_str()))});
     });
     TMediaPlayer player;
     const auto start = Clock::now();
@@ -572,8 +598,16 @@ TEST_F(DeviceTest, StereoMixRecordsSilenceWhileNoOutputIsLeft) {
         args.insert(args.begin(), {"pactl", "-s", server.Address()});
         return RunCommand(args, 5s, false);
     };
-    const auto mic = pactl({"load-module", "module-sine-source", "source_name=mic", "frequency=440"});
+    // A microphone: a source of its own (no output's monitor) that delivers a tone.
+    const auto feed = dir / "mic.fifo";
+    const auto mic = pactl({"load-module", "module-pipe-source", "source_name=mic", "file=" + feed.string(),
+                            "format=s16le", "rate=44100", "channels=2"});
     ASSERT_EQ(mic.status, 0);
+    const int feedFd = ::open(feed.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(feedFd, 0);
+    const Child micTone({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", "-e", "signed", "-t", "raw", "-",
+                         "synth", "20", "sine", "440", "vol", "0.5"}, {}, feedFd);
+    ::close(feedFd);
     ScopedSource chosen({CaptureSource::Kind::DefaultOutputMonitor, ""});
     TMediaPlayer player;
     {

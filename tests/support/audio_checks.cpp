@@ -1,5 +1,6 @@
 #include "tests/support/audio_checks.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sstream>
+#include <string_view>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,8 +44,14 @@ pid_t Spawn(const std::vector<std::string>& argv, char** envp, int stdoutFd, int
 
 Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
              int stdoutFd, int stderrFd) {
+    // The given variables replace those inherited: a shell takes the last of two.
     std::vector<std::string> environment(env);
-    for (char** e = environ; *e; ++e) environment.emplace_back(*e);
+    for (char** e = environ; *e; ++e) {
+        const std::string_view entry(*e);
+        const auto name = entry.substr(0, entry.find('=') + 1);
+        if (std::none_of(env.begin(), env.end(), [&](const std::string& v) { return v.starts_with(name); }))
+            environment.emplace_back(entry);
+    }
     std::vector<char*> envp;
     for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
