@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QIcon>
 #include <QSettings>
+#include <csignal>
 #include <memory>
 
 int main(int argc, char** argv) {
@@ -19,6 +20,9 @@ int main(int argc, char** argv) {
 
     // Module initialisation: the executable's directory is fixed before anything else runs.
     ExeDir();
+    // A write past the file-size limit fails with EFBIG, which every writer reports, instead of
+    // killing the program with a recording in progress.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     // The hotkey watch needs an X window; on Wayland desktops the program runs under XWayland.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");

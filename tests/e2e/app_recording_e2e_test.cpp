@@ -1,18 +1,25 @@
 // The built program on a real X server and a real sound server: a tone plays into the null sink,
 // the toolbar is clicked with xdotool (record 3 s, pause 2 s, record 2 s, stop), and the
-// automatically named file must hold 5 s of the tone.
+// automatically named file must hold 5 s of the tone. A full disk and the file-size limit finish
+// the recording without a Stop; a second copy in the same folder leaves the first one's alone.
 #include "tests/support/audio_checks.h"
+#include "tests/support/dies_with_test.h"
 #include "tests/support/e2e_support.h"
 #include "tests/unit/mp3_test_support.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <functional>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -44,6 +51,20 @@ constexpr int kRecord = 0;
 constexpr int kPause = 41;
 constexpr int kStop = 82;
 
+// One running copy of the program and its main window.
+struct Instance {
+    QProcess process;
+    QString window;
+    int x = 0;
+    int toolbarY = 0;
+};
+
+// The program's visible windows: its main window, and any box it shows.
+QStringList WindowsOf(const Instance& program) {
+    return Tool("xdotool", {"search", "--onlyvisible", "--pid", QString::number(program.process.processId())})
+        .split('\n', Qt::SkipEmptyParts);
+}
+
 class RecordingProgramTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -53,38 +74,64 @@ protected:
     }
 
     void TearDown() override {
-        if (process_.state() == QProcess::NotRunning) return;
-        process_.kill();
-        process_.waitForFinished(5000);
+        for (Instance* i : {&main_, &second_}) {
+            if (i->process.state() == QProcess::NotRunning) continue;
+            i->process.kill();
+            i->process.waitForFinished(5000);
+        }
     }
 
     QString Path(const QString& name) const { return program_.Path(name); }
 
     void Start(const QByteArray& config) {
         program_.Write("Config.ini", config);
-        program_.Start(process_);
-        const QStringList windows = larkspur::test::WaitForProgramWindows();
+        program_.Start(main_.process);
+        Map(main_);
+    }
+
+    // Waits for the started program's main window and finds its toolbar.
+    void Map(Instance& program) {
+        QElapsedTimer clock;
+        clock.start();
+        QStringList windows;
+        while ((windows = WindowsOf(program)).isEmpty() && clock.elapsed() < 10000) QThread::msleep(50);
         ASSERT_FALSE(windows.isEmpty()) << "the window did not map";
-        window_ = windows.first();
-        const QString g = Tool("xdotool", {"getwindowgeometry", "--shell", window_});
+        program.window = windows.first();
+        const QString g = Tool("xdotool", {"getwindowgeometry", "--shell", program.window});
         auto value = [&](const char* key) {
             return QRegularExpression(QStringLiteral("%1=(\\d+)").arg(key)).match(g).captured(1).toInt();
         };
-        x_ = value("X");
+        program.x = value("X");
         // The toolbar lies below the menu bar, whose height is what the window has beyond 333.
-        toolbarY_ = value("Y") + value("HEIGHT") - 333;
-        ASSERT_GT(toolbarY_, value("Y")) << g.toStdString();
+        program.toolbarY = value("Y") + value("HEIGHT") - 333;
+        ASSERT_GT(program.toolbarY, value("Y")) << g.toStdString();
     }
 
-    void Click(int buttonLeft) {
-        Tool("xdotool", {"mousemove", "--sync", QString::number(x_ + buttonLeft + 20),
-             QString::number(toolbarY_ + 2 + 19), "click", "1"});
+    void Click(int buttonLeft, const Instance& program) {
+        // From elsewhere first: a synchronous move to where the pointer is waits forever.
+        Tool("xdotool", {"mousemove", "0", "0", "mousemove", "--sync", QString::number(program.x + buttonLeft + 20),
+                         QString::number(program.toolbarY + 2 + 19), "click", "1"});
     }
+    void Click(int buttonLeft) { Click(buttonLeft, main_); }
 
-    QString Caption() const { return Tool("xdotool", {"getwindowname", window_}); }
+    QString Caption(const Instance& program) const { return Tool("xdotool", {"getwindowname", program.window}); }
+    QString Caption() const { return Caption(main_); }
 
     void WaitUntil(const QElapsedTimer& clock, qint64 ms) {
         while (clock.elapsed() < ms) QThread::msleep(5);
+    }
+
+    // The files of a folder, hidden ones included, once `done` holds for them or after 15 s.
+    static QStringList FilesOnceDone(const QString& dir, const std::function<bool(const QStringList&)>& done) {
+        QElapsedTimer clock;
+        clock.start();
+        QStringList names;
+        do {
+            names = QDir(dir).entryList(QDir::Files | QDir::Hidden);
+            if (done(names)) break;
+            QThread::msleep(50);
+        } while (clock.elapsed() < 15000);
+        return names;
     }
 
     // Record 3 s, pause 2 s, record 2 s, stop, each click on time measured from the first; the
@@ -107,28 +154,58 @@ protected:
         WaitUntil(clock, 7000);
         Click(kStop);
 
-        // The finished file appears and the temporary one goes.
+        const QString finished = Finished(program_.Dir());
+        EXPECT_EQ(Tool("xprop", {"-id", main_.window, "_NET_WM_ICON_NAME"}),
+                  "_NET_WM_ICON_NAME(UTF8_STRING) = \"Larkspur - Stop\"");
+        return finished;
+    }
+
+    // Waits until the folder holds one automatically named recording and no temporary file;
+    // returns its name.
+    static QString Finished(const QString& dir) {
         const QRegularExpression automatic(QStringLiteral("^\\d{4}(_\\d{1,2}){5}\\.(wav|mp3)$"));
-        QStringList names;
-        while (clock.elapsed() < 20000) {
-            names = QDir(program_.Dir()).entryList(QDir::Files | QDir::Hidden);
-            if (!names.filter(automatic).isEmpty() && !names.contains("~temp.wav")) break;
-            QThread::msleep(50);
-        }
+        const QStringList names = FilesOnceDone(
+            dir, [&](const QStringList& n) { return !n.filter(automatic).isEmpty() && !n.contains("~temp.wav"); });
         EXPECT_FALSE(names.contains("~temp.wav"));
         const QStringList finished = names.filter(automatic);
         EXPECT_EQ(finished.size(), 1) << names.join(' ').toStdString();
-        EXPECT_EQ(Tool("xprop", {"-id", window_, "_NET_WM_ICON_NAME"}),
-                  "_NET_WM_ICON_NAME(UTF8_STRING) = \"Larkspur - Stop\"");
         return finished.value(0);
+    }
+
+    // Records until the device fails, without a Stop: the recording is finished at once, named,
+    // the caption keeps the time recorded, and a box tells of the fault after. `dir` is where
+    // the program's files are seen from the test.
+    void RecordUntilTheDeviceFails(const QString& dir) {
+        QElapsedTimer clock;
+        clock.start();
+        Click(kRecord);
+        const QString name = Finished(dir);
+        ASSERT_FALSE(name.isEmpty());
+        const double finishedAt = clock.elapsed() / 1000.0;
+        const std::string path = (dir + '/' + name).toStdString();
+        const auto info = larkspur::test::ReadSoxInfo(path);
+        ASSERT_TRUE(info.valid);
+        const double length = double(info.samples) / info.rate;
+        std::printf("fault after %.2f s of recording; finished file there %.2f s after Record\n", length,
+                    finishedAt);
+        EXPECT_GT(length, 1.0);
+        EXPECT_LT(finishedAt, length + 1.5) << "finished within a tick of the fault";
+        EXPECT_NEAR(larkspur::test::ReadSoxStat(path, 0.2, length - 0.4).frequency, 1000, 30);
+        // A box follows the finish; the caption shows what was recorded and counts no further.
+        QElapsedTimer box;
+        box.start();
+        while (WindowsOf(main_).size() < 2 && box.elapsed() < 5000) QThread::msleep(50);
+        EXPECT_EQ(WindowsOf(main_).size(), 2) << "no box told of the fault";
+        const QString caption = Caption();
+        QThread::msleep(1200);
+        EXPECT_EQ(Caption(), caption);
+        EXPECT_EQ(caption, QStringLiteral("Larkspur - 00:00:%1").arg(int(length), 2, 10, QChar('0')));
     }
 
     larkspur::test::ProgramCopy program_;
     larkspur::test::TonePlayer tone_{larkspur::test::TestSink(), 120};
-    QProcess process_;
-    QString window_;
-    int x_ = 0;
-    int toolbarY_ = 0;
+    Instance main_;
+    Instance second_;
 };
 
 TEST_F(RecordingProgramTest, AWaveRecordingHoldsTheToneForFiveSecondsInTheChosenFormat) {
@@ -172,6 +249,71 @@ TEST_F(RecordingProgramTest, AnMp3RecordingHoldsTheToneForFiveSeconds) {
         EXPECT_NEAR(mp3test::Rms(x), 0.5 / std::sqrt(2.0), 0.02) << "at " << at;
         EXPECT_NEAR(mp3test::Frequency(x, 44100), 1000, 5) << "at " << at;
     }
+}
+
+// A full disk: the program's folder is a small file system of its own (in a mount namespace of
+// the program's), with room for about 2 s of recording.
+TEST_F(RecordingProgramTest, AFullDiskFinishesTheRecordingAtOnce) {
+    program_.Write("Config.ini", "[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
+    qint64 size = 0;
+    for (const QFileInfo& f : QDir(program_.Dir()).entryInfoList(QDir::Files)) size += f.size();
+    const QString full = Path("full");
+    ASSERT_TRUE(QDir().mkpath(full));
+    main_.process.setProcessChannelMode(QProcess::ForwardedChannels);
+    larkspur::test::DieWithTest(main_.process);
+    main_.process.start("unshare", {"--mount", "--propagation", "private", "sh", "-c",
+                                    "mount -t tmpfs -o size=$2 tmpfs \"$1/full\" && cp -a \"$1\"/larkspur \"$1\"/*.so "
+                                    "\"$1\"/Web \"$1\"/Config.ini \"$1/full/\" && exec \"$1/full/larkspur\"",
+                                    "sh", program_.Dir(), QString::number((size + 2 * 176400) / 1024) + "k"});
+    ASSERT_TRUE(main_.process.waitForStarted(5000));
+    Map(main_);
+    // The program's files as it sees them.
+    RecordUntilTheDeviceFails(QStringLiteral("/proc/%1/root%2").arg(main_.process.processId()).arg(full));
+}
+
+// The file-size limit: the program is not killed by it, and finishes what it recorded.
+TEST_F(RecordingProgramTest, TheFileSizeLimitFinishesTheRecordingAtOnce) {
+    program_.Write("Config.ini", "[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
+    main_.process.setChildProcessModifier([] {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const rlimit limit{2 * 176400, 2 * 176400};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    main_.process.setProcessChannelMode(QProcess::ForwardedChannels);
+    main_.process.start(Path("larkspur"), {});
+    ASSERT_TRUE(main_.process.waitForStarted(5000));
+    Map(main_);
+    RecordUntilTheDeviceFails(program_.Dir());
+    EXPECT_EQ(main_.process.state(), QProcess::Running);
+}
+
+// A second copy started in the same folder leaves the first one's recording alone: it says so
+// and records nothing, and the first records on into its file.
+TEST_F(RecordingProgramTest, ASecondCopyInTheSameFolderLeavesTheRecordingAlone) {
+    Start("[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
+    QElapsedTimer clock;
+    clock.start();
+    Click(kRecord);
+    program_.Start(second_.process);
+    Map(second_);
+    // Side by side, so that each can be clicked.
+    Tool("xdotool", {"windowmove", "--sync", second_.window, "600", "500"});
+    Map(second_);
+    Click(kRecord, second_);
+    QElapsedTimer box;
+    box.start();
+    while (WindowsOf(second_).size() < 2 && box.elapsed() < 5000) QThread::msleep(50);
+    EXPECT_EQ(WindowsOf(second_).size(), 2) << "the second copy showed no box";
+    EXPECT_EQ(Caption(second_), "Larkspur") << "the second copy records nothing";
+    EXPECT_EQ(QDir(program_.Dir()).entryList({"*.wav"}, QDir::Files | QDir::Hidden), QStringList{"~temp.wav"})
+        << "nothing was moved or kept";
+    WaitUntil(clock, 4000);
+    Click(kStop);
+    const QString name = Finished(program_.Dir());
+    const std::string path = Path(name).toStdString();
+    const auto info = larkspur::test::ReadSoxInfo(path);
+    EXPECT_NEAR(double(info.samples) / info.rate, 4.0, 0.3);
+    EXPECT_NEAR(ToneSeconds(WaveChannel(path, 2), 44100), 4.0, 0.3);
 }
 
 }  // namespace
