@@ -3,6 +3,7 @@
 #include "app/finishing.h"
 #include "app/output_name.h"
 #include "app/recording_control.h"
+#include "audio/level_tap.h"
 #include "audio/media_player.h"
 #include "audio/wav2mp3.h"
 #include "config/audio_option_form.h"
@@ -10,6 +11,7 @@
 #include "help/help_commands.h"
 #include "hotkeys/hook_library.h"
 #include "platform/artwork.h"
+#include "platform/clock.h"
 #include "platform/error_box.h"
 #include "platform/exe_dir.h"
 #include "platform/message_box.h"
@@ -137,7 +139,7 @@ TForm1::TForm1(std::shared_ptr<CaptureDevice> capture, const QString& recordingD
     BuildToolBar(client);
     BuildPicture(client);
 
-    Panel1 = new QLabel(client);
+    Panel1 = new LevelStrip(client);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setGeometry(0, kClientHeight - kPanelHeight, kClientWidth, kPanelHeight);
     Panel1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -150,6 +152,9 @@ TForm1::TForm1(std::shared_ptr<CaptureDevice> capture, const QString& recordingD
     // A coarse timer may fire up to 25 ms early, before the second it is meant to show.
     Timer1->setTimerType(Qt::PreciseTimer);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    levelTimer_ = new QTimer(this);
+    levelTimer_->setInterval(40);
+    connect(levelTimer_, &QTimer::timeout, this, &TForm1::ShowLevels);
 
     SaveDialog1 = new QFileDialog(this);
     SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
@@ -333,6 +338,7 @@ void TForm1::SetButtonsEnabled(bool record, bool pause, bool stop, bool options)
 void TForm1::SetTimerEnabled(bool enabled) {
     if (enabled) {
         Timer1->start();
+        levelTimer_->start();
     } else {
         Timer1->stop();
     }
@@ -405,6 +411,27 @@ void TForm1::ToolButton3Click() {
 
 void TForm1::Timer1Timer() {
     Guarded([&] { recording_->Tick(); });
+}
+
+// The bottom strip follows the recording's levels, repainted only when what it shows changed;
+// nothing is read or painted while the window is minimised.
+void TForm1::ShowLevels() {
+    const auto& levels = recording_->Levels();
+    if (!levels) {
+        levelTimer_->stop();
+        meter_.reset();
+        levelTap_.reset();
+        Panel1->ShowNothing();
+        return;
+    }
+    if (isMinimized()) return;
+    const bool fresh = levels != levelTap_;
+    if (fresh) {
+        levelTap_ = levels;
+        meter_ = std::make_unique<LevelMeter>(levels->Channels());
+    }
+    const bool changed = meter_->Update(levels->Take(), TheClock().Monotonic(), recording_->IsPaused());
+    if (fresh || changed) Panel1->ShowRecording(SourceInWords(), meter_->Current());
 }
 
 // The user picked another file type: the extension in the file-name box follows it.

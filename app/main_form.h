@@ -1,4 +1,5 @@
 #pragma once
+#include "app/level_strip.h"
 #include "app/recorder_ports.h"
 #include "hotkeys/dispatch.h"
 
@@ -84,7 +85,7 @@ public:
     QLabel* Image1;
     QLabel* Label1;
     QWidget* MediaPlayer1;  // where the recording device sits; never shown
-    QLabel* Panel1;
+    LevelStrip* Panel1;
 
     QMenuBar* MainMenu1;
     QMenu* File1;
@@ -119,6 +120,7 @@ public slots:
     void ToolButton2Click();
     void ToolButton3Click();
     void Timer1Timer();
+    void ShowLevels();
     void SaveDialog1TypeChange();
     void ToolButton5Click();
     void ToolButton6Click();
@@ -172,6 +174,9 @@ private:
     std::unique_ptr<TMediaPlayer> player_;  // the recording device; MediaPlayer1 marks its place
     std::unique_ptr<Finisher> finisher_;
     std::unique_ptr<RecordingControl> recording_;
+    QTimer* levelTimer_;
+    std::shared_ptr<LevelTap> levelTap_;  // the recording the meter shows
+    std::unique_ptr<LevelMeter> meter_;
     std::unique_ptr<HookMessageFilter> hookFilter_;  // WM_HOOKKEY to HookKeyMessage
 };
 

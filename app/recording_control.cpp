@@ -2,8 +2,10 @@
 
 #include "app/finishing.h"
 #include "app/format_template.h"
+#include "app/level_strip.h"
 #include "app/output_name.h"
 #include "audio/early_mp3.h"
+#include "audio/level_tap.h"
 #include "audio/media_player.h"
 #include "audio/wave_file.h"
 #include "platform/message_box.h"
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace larkspur {
 namespace {
@@ -158,10 +161,21 @@ void RecordingControl::Finish() {
         finisher_.FinishRecording(tempPath_, std::move(earlyMp3_));
     }
     SetApplicationTitle(QStringLiteral("Larkspur - Stop"));
+    const auto levels = std::exchange(levels_, nullptr);
+    if (const auto heard = levels ? std::optional(levels->Take()) : std::nullopt;
+        heard && !heard->everSound && heard->keptSeconds > 0) {
+        ShowMessageBox(ApplicationTitle(),
+                       QStringLiteral("The recording holds only silence: nothing came in from \"%1\". To record "
+                                      "another source, choose it with the Volume / Device button of the Audio "
+                                      "options.")
+                           .arg(SourceInWords()),
+                       BoxIcon::Warning);
+    }
 }
 
 void RecordingControl::ReturnToIdle() {
     isRecording_ = false;
+    levels_.reset();
     lock_.Release();
     view_.SetMenusEnabled(true);
     view_.SetButtonsEnabled(true, true, true, true);
@@ -188,6 +202,9 @@ void RecordingControl::BeginRecording() {
         FormatFromChoices(settings_.SampleRateIndex(), settings_.SampleSizeIndex(), settings_.TrackIndex());
     WriteFormatTemplate(format.channels, format.bitsPerSample, format.sampleRate, tempPath_);
     PrepareEarlyMp3(format);
+    levels_ = std::make_shared<LevelTap>(
+        WaveFormat{format.channels, std::uint32_t(format.sampleRate), format.bitsPerSample}, earlyMp3_);
+    device_.SetSampleTap(levels_);
     device_.SetDeviceType(dtAutoSelect);
     device_.SetFileName(QFile::encodeName(tempPath_).toStdString());
     device_.Open();
@@ -232,7 +249,6 @@ void RecordingControl::PrepareEarlyMp3(const RecordingFormat& format) {
     const WaveFormat wave{format.channels, std::uint32_t(format.sampleRate), format.bitsPerSample};
     if ((settings_.SaveToMp3() || settings_.AskForFileName()) && EarlyMp3::Accepts(wave))
         earlyMp3_ = std::make_shared<EarlyMp3>(QFile::encodeName(path).toStdString(), wave);
-    device_.SetSampleTap(earlyMp3_);
 }
 
 QString RecordingControl::ElapsedText() const {

@@ -12,6 +12,7 @@ namespace larkspur {
 
 class EarlyMp3;
 class Finisher;
+class LevelTap;
 class TMediaPlayer;
 
 // hh:mm:ss; each part has at least two digits ("100:00:00" for 100 hours).
@@ -56,6 +57,8 @@ public:
     const SystemTime& PauseTime() const { return pauseTime_; }
     const QString& PausedCaption() const { return pausedCaption_; }
     const QString& TempPath() const { return tempPath_; }
+    // The levels of the recording that exists, or null.
+    const std::shared_ptr<LevelTap>& Levels() const { return levels_; }
 
 private:
     bool ClaimTempFile();
@@ -83,6 +86,7 @@ private:
     QString tempPath_;
     TempFileLock lock_;  // held on the temporary file while a recording exists
     std::shared_ptr<EarlyMp3> earlyMp3_;  // the MP3 encoded while recording, where one may be wanted
+    std::shared_ptr<LevelTap> levels_;     // the levels of the recording that exists
     std::chrono::milliseconds startMark_{0};  // monotonic start, moved forward by every pause
     std::chrono::milliseconds pauseMark_{0};
 };

@@ -1,6 +1,7 @@
 # The recording device (larkspur_audio).
 add_library(larkspur_audio STATIC
   capture_device.cpp
+  level_tap.cpp
   media_player.cpp
   pulse_capture.cpp
   wave_file.cpp

@@ -3,6 +3,8 @@
 # Recording control and finishing.
 larkspur_test(app_recording_logic_test SOURCES unit/app_recording_logic_test.cpp
   LIBS larkspur_app GTest::gtest_main)
+larkspur_test(app_level_meter_test SOURCES unit/app_level_meter_test.cpp
+  LIBS larkspur_app GTest::gtest_main)
 larkspur_test(app_recording_window_test
   SOURCES gui/app_recording_window_test.cpp gui/app_recording_support.cpp
   LIBS larkspur_app larkspur_fake_capture Qt6::Test)

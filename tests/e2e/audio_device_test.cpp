@@ -1,5 +1,6 @@
 // The recording device on a real PulseAudio daemon with null sinks (see tests/fixtures).
 #include "audio/early_mp3.h"
+#include "audio/level_tap.h"
 #include "audio/media_player.h"
 #include "audio/wav2mp3.h"
 #include "audio/wave_file.h"
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <fcntl.h>
 #include <cstdlib>
@@ -657,6 +659,44 @@ TEST_F(DeviceTest, StereoMixRecordsSilenceWhileNoOutputIsLeft) {
     const auto after = ReadSoxStat(element, toneAt + 0.5, 1.0);
     EXPECT_NEAR(after.frequency, 1000, 30);
     EXPECT_NEAR(after.rms, 0.354, 0.02);
+}
+
+// The levels come from the samples kept: a tone at -6 dBFS reads -6 dB, a tone in the left
+// channel only shows on the left, full scale marks a clip, and silence is told as such.
+TEST_F(DeviceTest, LevelsAreReadFromTheSamplesKept) {
+    const auto levelsOf = [&](const std::vector<std::string>& effects) {
+        const std::string tone = Path("tone.wav");
+        // Without dither: a channel left silent stays exactly zero, full scale stays full.
+        std::vector<std::string> sox{"sox", "-D", "-n", "-r", "44100", "-c", "2", "-b", "16", tone, "synth", "3"};
+        sox.insert(sox.end(), effects.begin(), effects.end());
+        EXPECT_EQ(RunCommand(sox).status, 0);
+        std::unique_ptr<Child> play;
+        if (!effects.empty()) play = std::make_unique<Child>(std::vector<std::string>{"paplay", "-d", Sink(), tone});
+        auto levels = std::make_shared<LevelTap>(WaveFormat{2, 44100, 16}, nullptr);
+        TMediaPlayer player;
+        player.SetSampleTap(levels);
+        OpenOnTemplate(player, {2, 44100, 16});
+        player.Record();
+        std::this_thread::sleep_for(effects.empty() ? 3200ms : 1000ms);
+        levels->Take();  // the tone's start is left out
+        std::this_thread::sleep_for(500ms);
+        const auto reading = levels->Take();
+        player.Stop();
+        player.Close();
+        return reading;
+    };
+    auto r = levelsOf({"sine", "1000", "vol", "0.5"});
+    EXPECT_NEAR(20 * std::log10(r.peak[0]), -6, 1);
+    EXPECT_NEAR(20 * std::log10(r.peak[1]), -6, 1);
+    EXPECT_FALSE(r.clipped[0] || r.clipped[1]);
+    r = levelsOf({"sine", "1000", "vol", "0.5", "remix", "1", "0"});
+    EXPECT_NEAR(20 * std::log10(r.peak[0]), -6, 1);
+    EXPECT_EQ(r.peak[1], 0);
+    r = levelsOf({"square", "1000", "vol", "2"});  // cut off at full scale
+    EXPECT_TRUE(r.clipped[0] && r.clipped[1]);
+    r = levelsOf({});
+    EXPECT_FALSE(r.everSound);
+    EXPECT_GE(r.silentSeconds, 3.0);
 }
 
 TEST_F(DeviceTest, LateFirstDataIsPaddedSoTheLengthKeepsToTheTime) {

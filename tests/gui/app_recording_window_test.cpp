@@ -115,6 +115,24 @@ TEST_F(RecordingWindowTest, TicksShowTheElapsedTime) {
     EXPECT_EQ(Now(), kRecording);
 }
 
+// The bottom strip shows the source while a recording exists and is empty after; a recording
+// of nothing but digital silence is told once at its finish, one with sound is not.
+TEST_F(RecordingWindowTest, TheStripFollowsTheRecordingAndASilentOneIsToldAtTheFinish) {
+    for (const bool silent : {false, true}) {
+        capture_->DeliverSilence(silent);
+        form_->ToolButton1Click();
+        RecordFor(4s);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !form_->Panel1->text().isEmpty(); }, 2000));
+        form_->ToolButton3Click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return form_->Panel1->text().isEmpty(); }, 2000));
+        const auto boxes = TakeBoxes();
+        ASSERT_EQ(boxes.size(), silent ? 1u : 0u) << "silent " << silent;
+        if (silent) {
+            EXPECT_TRUE(boxes[0].text.contains("only silence")) << boxes[0].text.toStdString();
+        }
+    }
+}
+
 // On the real clocks and the real timer: every second tick shows the second it ends, so that
 // 00:00:01 comes after one second, not one and a half.
 TEST_F(RecordingWindowTest, OnTheRealTimerEachWholeSecondShowsOnItsTick) {

@@ -97,7 +97,7 @@ void FakeCapture::Advance(std::chrono::milliseconds time) {
     std::vector<std::uint8_t> samples;
     samples.reserve(frames * format.BlockAlign());
     for (std::uint64_t i = 0; i < frames; ++i, ++frames_) {
-        const double wave = 0.5 * std::sin(2 * std::numbers::pi * 1000.0 * double(frames_) /
+        const double wave = silent_ ? 0 : 0.5 * std::sin(2 * std::numbers::pi * 1000.0 * double(frames_) /
                                            format.sampleRate);
         for (int c = 0; c < format.channels; ++c) {
             if (format.bitsPerSample == 8) {

@@ -22,6 +22,8 @@ public:
 
     // Lets time pass: while capturing, that much audio is added to the recording.
     void Advance(std::chrono::milliseconds time);
+    // From now on digital silence comes in instead of the tone.
+    void DeliverSilence(bool silent) { silent_ = silent; }
     // The next command of this name ("open", "start", "stop", "save", "close") returns code.
     void FailNext(const std::string& command, std::uint32_t code);
     // A fault during the recording: capturing stops and Report tells it (code, audio kept).
@@ -52,6 +54,7 @@ private:
     std::uint64_t keptBytes_ = 0;
     std::uint32_t fault_ = 0;
     std::uint16_t nextId_ = 1;
+    bool silent_ = false;
 };
 
 }  // namespace larkspur::test

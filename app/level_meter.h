@@ -1,0 +1,53 @@
+#pragma once
+#include "audio/level_tap.h"
+
+#include <chrono>
+#include <optional>
+#include <vector>
+
+// What the bottom strip shows of the levels while a recording exists: a peak bar per channel on
+// a dBFS scale with a short peak hold and a clip mark, or a warning in words when only digital
+// silence has come in for a while. Fed with the level tap's readings; tells when what it shows
+// changed, so that the strip repaints only then.
+namespace larkspur {
+
+class LevelMeter {
+public:
+    static constexpr double kFloorDb = -60;            // the left end of the bars
+    static constexpr std::chrono::milliseconds kHold{1500};  // a peak's mark stays this long
+    static constexpr std::chrono::milliseconds kClipHold{2000};
+    static constexpr double kSilenceWarningSeconds = 3;
+
+    struct Bar {
+        double db = kFloorDb;
+        double holdDb = kFloorDb;
+        bool clipped = false;
+        bool operator==(const Bar&) const = default;
+    };
+    struct Shown {
+        std::vector<Bar> bars;
+        bool silent = false;  // the warning stands in place of the bars
+        bool operator==(const Shown&) const = default;
+    };
+
+    explicit LevelMeter(int channels);
+
+    // Folds a reading in, taken at `now`; paused, the bars rest at the floor. True when what is
+    // shown changed (levels compared at the half decibel).
+    bool Update(const LevelTap::Reading& reading, std::chrono::milliseconds now, bool paused);
+    const Shown& Current() const { return shown_; }
+
+    // 20 log10 of a peak of 0 to 1, never below the floor.
+    static double Db(double peak);
+
+private:
+    struct Held {
+        double db = kFloorDb;
+        std::chrono::milliseconds at{};
+        std::optional<std::chrono::milliseconds> clipAt;
+    };
+    std::vector<Held> held_;
+    Shown shown_;
+};
+
+}  // namespace larkspur
