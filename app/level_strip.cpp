@@ -20,11 +20,12 @@ QColor ColourAt(double db) {
 
 }  // namespace
 
-QString SourceInWords() {
+QString SourceInWords(const std::string& described) {
+    if (!described.empty()) return QString::fromStdString(described);
     const CaptureSource source = ChosenCaptureSource();
     switch (source.kind) {
     case CaptureSource::Kind::DefaultOutputMonitor:
-        return QStringLiteral("Stereo Mix: what this computer plays");
+        return QStringLiteral("Stereo Mix");
     case CaptureSource::Kind::Named:
         return QString::fromStdString(source.name);
     case CaptureSource::Kind::ServerDefault:
@@ -35,6 +36,7 @@ QString SourceInWords() {
 
 void LevelStrip::ShowRecording(const QString& source, const LevelMeter::Shown& shown) {
     const int room = width() - kMeterWidth - 3 * kMargin;
+    source_ = source;
     setText(QStringLiteral(" ") + fontMetrics().elidedText(source, Qt::ElideRight, room));
     shown_ = shown;
     update();
@@ -42,6 +44,7 @@ void LevelStrip::ShowRecording(const QString& source, const LevelMeter::Shown& s
 
 void LevelStrip::ShowNothing() {
     shown_.reset();
+    source_.clear();
     clear();
 }
 

@@ -3,6 +3,7 @@
 
 #include <QLabel>
 #include <optional>
+#include <string>
 
 // The main window's bottom strip: empty with no recording; while one exists, its source in words
 // on the left and the level meter on the right, or a warning in its place while only digital
@@ -15,6 +16,8 @@ public:
 
     void ShowRecording(const QString& source, const LevelMeter::Shown& shown);
     void ShowNothing();
+    // The source shown while a recording exists, in full.
+    const QString& Source() const { return source_; }
 
     static constexpr int kMeterWidth = 150;
 
@@ -23,9 +26,11 @@ protected:
 
 private:
     std::optional<LevelMeter::Shown> shown_;
+    QString source_;
 };
 
-// The source being recorded, in words a person recognises.
-QString SourceInWords();
+// The source being recorded, in words a person recognises: the device's description of it, or
+// what was chosen where the device has told none yet.
+QString SourceInWords(const std::string& described);
 
 }  // namespace larkspur

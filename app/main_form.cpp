@@ -431,7 +431,8 @@ void TForm1::ShowLevels() {
         meter_ = std::make_unique<LevelMeter>(levels->Channels());
     }
     const bool changed = meter_->Update(levels->Take(), TheClock().Monotonic(), recording_->IsPaused());
-    if (fresh || changed) Panel1->ShowRecording(SourceInWords(), meter_->Current());
+    const QString source = SourceInWords(player_->SourceDescription());
+    if (fresh || changed || source != Panel1->Source()) Panel1->ShowRecording(source, meter_->Current());
 }
 
 // The user picked another file type: the extension in the file-name box follows it.

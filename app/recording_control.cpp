@@ -168,7 +168,7 @@ void RecordingControl::Finish() {
                        QStringLiteral("The recording holds only silence: nothing came in from \"%1\". To record "
                                       "another source, choose it with the Volume / Device button of the Audio "
                                       "options.")
-                           .arg(SourceInWords()),
+                           .arg(SourceInWords(device_.SourceDescription())),
                        BoxIcon::Warning);
     }
 }

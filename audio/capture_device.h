@@ -72,6 +72,10 @@ public:
     virtual std::optional<std::string> ErrorText(std::uint32_t code) const = 0;
     // The state of the recording since the last open; still answers after Close.
     virtual CaptureReport Report() const = 0;
+    // What is being recorded, in the server's words for a person ("Stereo Mix: " and the
+    // output's description where the default output is followed); empty when not known. May be
+    // asked from another thread.
+    virtual std::string SourceDescription() const { return {}; }
 };
 
 }  // namespace larkspur

@@ -77,6 +77,8 @@ public:
     // After a recording (also after Close, until the next Open): the fault that cut it short,
     // or nothing when it ran until stopped.
     std::optional<RecordingFault> Fault() const;
+    // What the device records, in words; empty when it does not know.
+    std::string SourceDescription() const { return device_->SourceDescription(); }
 
 private:
     void CheckOpen() const;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <strings.h>
 
@@ -114,6 +115,9 @@ struct PulseCapture::Impl {
     std::uint64_t segmentStartBytes = 0;   // the file's data size then
     std::uint64_t syncedBytes = 0;         // the data size the header last told
 
+    mutable std::mutex descriptionLock;  // the description is read from the window's thread
+    std::string description;
+
     std::atomic<std::uint32_t> fault{0};
     std::atomic<std::uint64_t> keptBytes{0};
     std::atomic<std::uint32_t> bytesPerSecond{kDefaultWaveFormat.BytesPerSecond()};
@@ -219,6 +223,7 @@ struct PulseCapture::Impl {
         // An output without a monitor has nothing to record.
         if (!info->monitor_source_name || !*info->monitor_source_name) return impl->SinkLookupFailed();
         impl->followedMonitor = info->monitor_source_name;
+        impl->Describe(std::string("Stereo Mix: ") + (info->description ? info->description : info->name));
         impl->FollowMonitor();
         Signal(self);
     }
@@ -227,6 +232,7 @@ struct PulseCapture::Impl {
     // appears.
     void SinkLookupFailed() {
         sinkLookupFailed = true;
+        Describe("Stereo Mix: no output");
         if (live) {
             followedMonitor.clear();
             offOutput = true;
@@ -321,12 +327,35 @@ struct PulseCapture::Impl {
         }
         // A stream made anew after the last output went fills the time without one.
         if (state == PA_STREAM_READY && recording) impl->RequestResync();
+        if (state == PA_STREAM_READY) impl->DescribeSource();
         Signal(self);
+    }
+
+    void Describe(std::string words) {
+        const std::lock_guard lock(descriptionLock);
+        description = std::move(words);
+    }
+
+    // A source chosen by name, or the server's default, is told by its own description; the
+    // default output's is told by the output's.
+    void DescribeSource() {
+        if (source.kind == CaptureSource::Kind::DefaultOutputMonitor || !stream) return;
+        const char* name = pa_stream_get_device_name(stream);
+        pa_operation* op = name ? pa_context_get_source_info_by_name(
+                                      context, name,
+                                      [](pa_context*, const pa_source_info* info, int, void* self) {
+                                          if (info && info->description)
+                                              static_cast<Impl*>(self)->Describe(info->description);
+                                      },
+                                      this)
+                                : nullptr;
+        if (op) pa_operation_unref(op);
     }
 
     static void StreamMoved(pa_stream* s, void* self) {
         auto* impl = static_cast<Impl*>(self);
         impl->RequestResync();
+        impl->DescribeSource();
         // The server moves a stream to its default source when that changes, or when its source
         // goes away; recording the default output, nothing but that output's monitor is kept,
         // and the capture goes back to it.
@@ -484,6 +513,7 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
     d.format = format;
     d.bytesPerSecond = format.BytesPerSecond();
     d.source = ChosenCaptureSource();
+    d.Describe({});
     d.syncedBytes = 0;
 
     if (const std::uint32_t code = d.Connect()) {
@@ -636,6 +666,11 @@ std::uint32_t PulseCapture::Close() {
 
 std::optional<std::string> PulseCapture::ErrorText(std::uint32_t code) const {
     return CaptureErrorText(code);
+}
+
+std::string PulseCapture::SourceDescription() const {
+    const std::lock_guard lock(impl_->descriptionLock);
+    return impl_->description;
 }
 
 CaptureReport PulseCapture::Report() const {

@@ -19,6 +19,7 @@ public:
     std::uint32_t Close() override;
     std::optional<std::string> ErrorText(std::uint32_t code) const override;
     CaptureReport Report() const override;
+    std::string SourceDescription() const override;
 
 private:
     struct Impl;

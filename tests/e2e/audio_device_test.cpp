@@ -150,8 +150,8 @@ protected:
 class ExtraSink {
 public:
     explicit ExtraSink(const std::string& name, bool keepAwake = true) {
-        const auto r = RunCommand({"pactl", "load-module", "module-null-sink",
-                                   "sink_name=" + name, "rate=44100", "channels=2"});
+        const auto r = RunCommand({"pactl", "load-module", "module-null-sink", "sink_name=" + name,
+                                   "sink_properties=device.description=" + name, "rate=44100", "channels=2"});
         module_ = r.status == 0 ? std::atoi(r.output.c_str()) : 0;
         if (!keepAwake) return;
         const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -554,6 +554,8 @@ TEST_F(DeviceTest, ChosenSourceGoingAwayIsAFaultAndKeepsTheFile) {
     OpenOnTemplate(player, {2, 44100, 16});
     player.Record();
     std::this_thread::sleep_for(1500ms);
+    // A chosen source is told by the server's description of it ("Monitor of gone_sink").
+    EXPECT_NE(player.SourceDescription().find("gone_sink"), std::string::npos) << player.SourceDescription();
     other.Unload();
     std::this_thread::sleep_for(300ms);
     player.Stop();
@@ -757,7 +759,12 @@ TEST_F(DefaultOutputSwitch, StereoMixFollowsTheNewDefaultOutputWithoutAGap) {
     const auto tone = PlayTone("other", 6);
     TMediaPlayer player;
     OpenOnTemplate(player, {2, 44100, 16});
+    // What is recorded is told in the output's own words, and follows the switch.
+    const std::string before = player.SourceDescription();
+    EXPECT_TRUE(before.starts_with("Stereo Mix: ")) << before;
+    EXPECT_NE(before, "Stereo Mix: other");
     const double wall = RecordAcrossSwitch(player);
+    EXPECT_EQ(player.SourceDescription(), "Stereo Mix: other");
     EXPECT_FALSE(player.Fault());
     EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
     EXPECT_LT(MaximumOf(element, 0.2, 1.6), 0.01);  // the old output was silent
