@@ -24,6 +24,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QWindow>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -414,7 +415,7 @@ void TForm1::Timer1Timer() {
 }
 
 // The bottom strip follows the recording's levels, repainted only when what it shows changed;
-// nothing is read or painted while the window is minimised.
+// nothing is read or painted while the window is not on screen (minimised, or unmapped).
 void TForm1::ShowLevels() {
     const auto& levels = recording_->Levels();
     if (!levels) {
@@ -424,7 +425,7 @@ void TForm1::ShowLevels() {
         Panel1->ShowNothing();
         return;
     }
-    if (isMinimized()) return;
+    if (isMinimized() || !windowHandle() || !windowHandle()->isExposed()) return;
     const bool fresh = levels != levelTap_;
     if (fresh) {
         levelTap_ = levels;
