@@ -118,6 +118,15 @@ TEST_F(RecordingWindowTest, TicksShowTheElapsedTime) {
 // The bottom strip shows the source while a recording exists and is empty after; a recording
 // of nothing but digital silence is told once at its finish, one with sound is not.
 TEST_F(RecordingWindowTest, TheStripFollowsTheRecordingAndASilentOneIsToldAtTheFinish) {
+    // Off screen the strip is neither read nor painted.
+    form_->ToolButton1Click();
+    RecordFor(1s);
+    QTest::qWait(120);
+    EXPECT_TRUE(form_->Panel1->text().isEmpty());
+    form_->ToolButton3Click();
+    TakeBoxes();
+    form_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
     for (const bool silent : {false, true}) {
         capture_->DeliverSilence(silent);
         form_->ToolButton1Click();
