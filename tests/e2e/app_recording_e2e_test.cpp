@@ -1,7 +1,8 @@
 // The built program on a real X server and a real sound server: a tone plays into the null sink,
 // the toolbar is clicked with xdotool (record 3 s, pause 2 s, record 2 s, stop), and the
 // automatically named file must hold 5 s of the tone. A full disk and the file-size limit finish
-// the recording without a Stop; a second copy in the same folder leaves the first one's alone.
+// the recording without a Stop; a second copy in the same folder leaves the first one's alone; a
+// recording of a muted output is told at its finish.
 #include "tests/support/audio_checks.h"
 #include "tests/support/dies_with_test.h"
 #include "tests/support/e2e_support.h"
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -285,6 +287,24 @@ TEST_F(RecordingProgramTest, TheFileSizeLimitFinishesTheRecordingAtOnce) {
     Map(main_);
     RecordUntilTheDeviceFails(program_.Dir());
     EXPECT_EQ(main_.process.state(), QProcess::Running);
+}
+
+// A muted output delivers digital silence: the finished recording of it is told once.
+TEST_F(RecordingProgramTest, ARecordingOfAMutedOutputIsToldAtItsFinish) {
+    const std::string sink = larkspur::test::TestSink();
+    ASSERT_EQ(larkspur::test::RunCommand({"pactl", "set-sink-mute", sink, "1"}).status, 0);
+    const auto unmute = qScopeGuard([&] { larkspur::test::RunCommand({"pactl", "set-sink-mute", sink, "0"}); });
+    Start("[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
+    Click(kRecord);
+    QThread::msleep(3500);
+    EXPECT_EQ(WindowsOf(main_).size(), 1) << "nothing is told while recording";
+    Click(kStop);
+    const QString name = Finished(program_.Dir());
+    EXPECT_LT(larkspur::test::ReadSoxStat(Path(name).toStdString(), 0, 3.0).maximum, 1e-9);
+    QElapsedTimer box;
+    box.start();
+    while (WindowsOf(main_).size() < 2 && box.elapsed() < 5000) QThread::msleep(50);
+    EXPECT_EQ(WindowsOf(main_).size(), 2) << "the silent recording was not told";
 }
 
 // A second copy started in the same folder leaves the first one's recording alone: it says so
