@@ -660,6 +660,8 @@ std::uint32_t PulseCapture::Save(const std::string& path) {
 }
 
 std::uint32_t PulseCapture::Close() {
+    // A close during a recording keeps everything up to it, as a stop would.
+    if (impl_->loop && impl_->capturing) Stop();
     impl_->Release();
     return kCaptureOk;
 }
