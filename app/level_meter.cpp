@@ -1,5 +1,7 @@
 #include "app/level_meter.h"
 
+#include "platform/capture_source.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -40,6 +42,20 @@ bool LevelMeter::Update(const LevelTap::Reading& reading, std::chrono::milliseco
     if (next == shown_) return false;
     shown_ = std::move(next);
     return true;
+}
+
+QString SourceInWords(const std::string& described) {
+    if (!described.empty()) return QString::fromStdString(described);
+    const CaptureSource source = ChosenCaptureSource();
+    switch (source.kind) {
+    case CaptureSource::Kind::DefaultOutputMonitor:
+        return QStringLiteral("Stereo Mix");
+    case CaptureSource::Kind::Named:
+        return QString::fromStdString(source.name);
+    case CaptureSource::Kind::ServerDefault:
+        break;
+    }
+    return QStringLiteral("The default recording input");
 }
 
 }  // namespace larkspur

@@ -2,7 +2,9 @@
 #include "audio/level_tap.h"
 
 #include <chrono>
+#include <QString>
 #include <optional>
+#include <string>
 #include <vector>
 
 // What the bottom strip shows of the levels while a recording exists: a peak bar per channel on
@@ -49,5 +51,9 @@ private:
     std::vector<Held> held_;
     Shown shown_;
 };
+
+// The source being recorded, in words a person recognises: the device's description of it, or
+// what was chosen where the device has told none yet.
+QString SourceInWords(const std::string& described);
 
 }  // namespace larkspur

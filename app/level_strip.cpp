@@ -1,7 +1,5 @@
 #include "app/level_strip.h"
 
-#include "platform/capture_source.h"
-
 #include <QPainter>
 
 namespace larkspur {
@@ -19,20 +17,6 @@ QColor ColourAt(double db) {
 }
 
 }  // namespace
-
-QString SourceInWords(const std::string& described) {
-    if (!described.empty()) return QString::fromStdString(described);
-    const CaptureSource source = ChosenCaptureSource();
-    switch (source.kind) {
-    case CaptureSource::Kind::DefaultOutputMonitor:
-        return QStringLiteral("Stereo Mix");
-    case CaptureSource::Kind::Named:
-        return QString::fromStdString(source.name);
-    case CaptureSource::Kind::ServerDefault:
-        break;
-    }
-    return QStringLiteral("The default recording input");
-}
 
 void LevelStrip::ShowRecording(const QString& source, const LevelMeter::Shown& shown) {
     const int room = width() - kMeterWidth - 3 * kMargin;

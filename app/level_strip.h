@@ -3,7 +3,6 @@
 
 #include <QLabel>
 #include <optional>
-#include <string>
 
 // The main window's bottom strip: empty with no recording; while one exists, its source in words
 // on the left and the level meter on the right, or a warning in its place while only digital
@@ -28,9 +27,5 @@ private:
     std::optional<LevelMeter::Shown> shown_;
     QString source_;
 };
-
-// The source being recorded, in words a person recognises: the device's description of it, or
-// what was chosen where the device has told none yet.
-QString SourceInWords(const std::string& described);
 
 }  // namespace larkspur

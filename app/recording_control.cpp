@@ -2,7 +2,7 @@
 
 #include "app/finishing.h"
 #include "app/format_template.h"
-#include "app/level_strip.h"
+#include "app/level_meter.h"
 #include "app/output_name.h"
 #include "audio/early_mp3.h"
 #include "audio/level_tap.h"

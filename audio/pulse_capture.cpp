@@ -660,8 +660,9 @@ std::uint32_t PulseCapture::Save(const std::string& path) {
 }
 
 std::uint32_t PulseCapture::Close() {
-    // A close during a recording keeps everything up to it, as a stop would.
-    if (impl_->loop && impl_->capturing) Stop();
+    // A close during a recording keeps everything up to it, as a stop would; Stop looks under
+    // the loop's lock whether one is under way.
+    if (impl_->loop) Stop();
     impl_->Release();
     return kCaptureOk;
 }

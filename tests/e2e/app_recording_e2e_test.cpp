@@ -53,6 +53,9 @@ constexpr int kRecord = 0;
 constexpr int kPause = 41;
 constexpr int kStop = 82;
 
+// 44100 Hz, 16 bit, stereo, WAV, automatic naming.
+constexpr char kWave44Stereo[] = "[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n";
+
 // One running copy of the program and its main window.
 struct Instance {
     QProcess process;
@@ -65,6 +68,14 @@ struct Instance {
 QStringList WindowsOf(const Instance& program) {
     return Tool("xdotool", {"search", "--onlyvisible", "--pid", QString::number(program.process.processId())})
         .split('\n', Qt::SkipEmptyParts);
+}
+
+// Whether the program shows a box beside its main window within 5 s.
+bool BoxShown(const Instance& program) {
+    QElapsedTimer clock;
+    clock.start();
+    while (WindowsOf(program).size() < 2 && clock.elapsed() < 5000) QThread::msleep(50);
+    return WindowsOf(program).size() == 2;
 }
 
 class RecordingProgramTest : public testing::Test {
@@ -194,10 +205,7 @@ protected:
         EXPECT_LT(finishedAt, length + 1.5) << "finished within a tick of the fault";
         EXPECT_NEAR(larkspur::test::ReadSoxStat(path, 0.2, length - 0.4).frequency, 1000, 30);
         // A box follows the finish; the caption shows what was recorded and counts no further.
-        QElapsedTimer box;
-        box.start();
-        while (WindowsOf(main_).size() < 2 && box.elapsed() < 5000) QThread::msleep(50);
-        EXPECT_EQ(WindowsOf(main_).size(), 2) << "no box told of the fault";
+        EXPECT_TRUE(BoxShown(main_)) << "no box told of the fault";
         const QString caption = Caption();
         QThread::msleep(1200);
         EXPECT_EQ(Caption(), caption);
@@ -256,7 +264,7 @@ TEST_F(RecordingProgramTest, AnMp3RecordingHoldsTheToneForFiveSeconds) {
 // A full disk: the program's folder is a small file system of its own (in a mount namespace of
 // the program's), with room for about 2 s of recording.
 TEST_F(RecordingProgramTest, AFullDiskFinishesTheRecordingAtOnce) {
-    program_.Write("Config.ini", "[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
+    program_.Write("Config.ini", kWave44Stereo);
     qint64 size = 0;
     for (const QFileInfo& f : QDir(program_.Dir()).entryInfoList(QDir::Files)) size += f.size();
     const QString full = Path("full");
@@ -275,7 +283,7 @@ TEST_F(RecordingProgramTest, AFullDiskFinishesTheRecordingAtOnce) {
 
 // The file-size limit: the program is not killed by it, and finishes what it recorded.
 TEST_F(RecordingProgramTest, TheFileSizeLimitFinishesTheRecordingAtOnce) {
-    program_.Write("Config.ini", "[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
+    program_.Write("Config.ini", kWave44Stereo);
     main_.process.setChildProcessModifier([] {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         const rlimit limit{2 * 176400, 2 * 176400};
@@ -294,23 +302,20 @@ TEST_F(RecordingProgramTest, ARecordingOfAMutedOutputIsToldAtItsFinish) {
     const std::string sink = larkspur::test::TestSink();
     ASSERT_EQ(larkspur::test::RunCommand({"pactl", "set-sink-mute", sink, "1"}).status, 0);
     const auto unmute = qScopeGuard([&] { larkspur::test::RunCommand({"pactl", "set-sink-mute", sink, "0"}); });
-    Start("[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
+    Start(kWave44Stereo);
     Click(kRecord);
     QThread::msleep(3500);
     EXPECT_EQ(WindowsOf(main_).size(), 1) << "nothing is told while recording";
     Click(kStop);
     const QString name = Finished(program_.Dir());
     EXPECT_LT(larkspur::test::ReadSoxStat(Path(name).toStdString(), 0, 3.0).maximum, 1e-9);
-    QElapsedTimer box;
-    box.start();
-    while (WindowsOf(main_).size() < 2 && box.elapsed() < 5000) QThread::msleep(50);
-    EXPECT_EQ(WindowsOf(main_).size(), 2) << "the silent recording was not told";
+    EXPECT_TRUE(BoxShown(main_)) << "the silent recording was not told";
 }
 
 // A second copy started in the same folder leaves the first one's recording alone: it says so
 // and records nothing, and the first records on into its file.
 TEST_F(RecordingProgramTest, ASecondCopyInTheSameFolderLeavesTheRecordingAlone) {
-    Start("[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
+    Start(kWave44Stereo);
     QElapsedTimer clock;
     clock.start();
     Click(kRecord);
@@ -320,10 +325,7 @@ TEST_F(RecordingProgramTest, ASecondCopyInTheSameFolderLeavesTheRecordingAlone) 
     Tool("xdotool", {"windowmove", "--sync", second_.window, "600", "500"});
     Map(second_);
     Click(kRecord, second_);
-    QElapsedTimer box;
-    box.start();
-    while (WindowsOf(second_).size() < 2 && box.elapsed() < 5000) QThread::msleep(50);
-    EXPECT_EQ(WindowsOf(second_).size(), 2) << "the second copy showed no box";
+    EXPECT_TRUE(BoxShown(second_)) << "the second copy showed no box";
     EXPECT_EQ(Caption(second_), "Larkspur") << "the second copy records nothing";
     EXPECT_EQ(QDir(program_.Dir()).entryList({"*.wav"}, QDir::Files | QDir::Hidden), QStringList{"~temp.wav"})
         << "nothing was moved or kept";
