@@ -5,12 +5,12 @@
 #include "config/general_option_form.h"
 #include "help/about_box.h"
 #include "hotkeys/key_option_form.h"
+#include "platform/artwork.h"
 #include "platform/error_box.h"
 #include "platform/exe_dir.h"
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QIcon>
 #include <QSettings>
 #include <csignal>
 #include <memory>
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("/dev/null"));
     // The X11 class of the program's windows (WM_CLASS).
     QApplication::setApplicationName(QStringLiteral("Kestrel Audio Recorder"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/larkspur/larkspur.svg")));
+    QApplication::setWindowIcon(ProgramIcon());
 
     try {
         // Each window is built, then its creation event runs; an error there is shown and the
@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
 
         // OK in the Audio options gives the Save dialog its file type: 1 "*.wav", 2 "*.mp3".
         auto AudioOptionForm = std::make_unique<TAudioOptionForm>(
-            [save = Form1->SaveDialog1](int index) {
-                save->selectNameFilter(save->nameFilters().value(index - 1));
+            [form = Form1.get()](int index) {
+                form->SaveDialog1->selectNameFilter(form->SaveDialog1->nameFilters().value(index - 1));
             },
             Form1.get());
         Guarded([&] { AudioOptionForm->FormCreate(); });

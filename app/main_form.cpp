@@ -109,12 +109,18 @@ void ToolSeparator::paintEvent(QPaintEvent*) {
 
 }  // namespace
 
+QFileDialog* DeferredSaveDialog::get() const {
+    if (!made_) made_ = make_();
+    return made_;
+}
+
 TForm1::TForm1(QWidget* parent) : TForm1(nullptr, QFile::decodeName(ExeDir().c_str()), parent) {}
 
 TForm1::TForm1(std::shared_ptr<CaptureDevice> capture, const QString& recordingDir, QWidget* parent)
     : QMainWindow(parent,
                   Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                      Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+                      Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      SaveDialog1([this] { return MakeSaveDialog(); }) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Larkspur"));
     setWindowIconText(ApplicationTitle());
@@ -157,16 +163,6 @@ TForm1::TForm1(std::shared_ptr<CaptureDevice> capture, const QString& recordingD
     levelTimer_->setInterval(40);
     connect(levelTimer_, &QTimer::timeout, this, &TForm1::ShowLevels);
 
-    SaveDialog1 = new QFileDialog(this);
-    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
-    SaveDialog1->setOption(QFileDialog::DontUseNativeDialog);
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog1->setFileMode(QFileDialog::AnyFile);
-    SaveDialog1->setNameFilters({QStringLiteral("*.wav"), QStringLiteral("*.mp3")});
-    SaveDialog1->selectNameFilter(QStringLiteral("*.mp3"));
-    SaveDialog1->setSizeGripEnabled(true);
-    connect(SaveDialog1, &QFileDialog::filterSelected, this, &TForm1::SaveDialog1TypeChange);
-
     player_ = capture ? std::make_unique<TMediaPlayer>(std::move(capture)) : std::make_unique<TMediaPlayer>();
     RecorderView& view = *this;
     const RecorderSettings& settings = *this;
@@ -176,6 +172,20 @@ TForm1::TForm1(std::shared_ptr<CaptureDevice> capture, const QString& recordingD
     recording_ = std::make_unique<RecordingControl>(view, *player_, settings, *finisher_, recordingDir);
 
     setFixedSize(sizeHint());
+}
+
+QFileDialog* TForm1::MakeSaveDialog() {
+    auto* dialog = new QFileDialog(this);
+    dialog->setObjectName(QStringLiteral("SaveDialog1"));
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilters({QStringLiteral("*.wav"), QStringLiteral("*.mp3")});
+    dialog->selectNameFilter(QStringLiteral("*.mp3"));
+    dialog->setSizeGripEnabled(true);
+    connect(dialog, &QFileDialog::filterSelected, this, &TForm1::SaveDialog1TypeChange);
+
+    return dialog;
 }
 
 void TForm1::BuildToolBar(QWidget* client) {

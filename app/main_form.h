@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -25,6 +26,19 @@ class CaptureDevice;
 class Finisher;
 class RecordingControl;
 class TMediaPlayer;
+
+// The Save dialog is first needed at a Stop: it is built at its first use, which keeps its file
+// system model and its widgets off the start-up path. Owned by the window it is made for.
+class DeferredSaveDialog {
+public:
+    explicit DeferredSaveDialog(std::function<QFileDialog*()> make) : make_(std::move(make)) {}
+    QFileDialog* operator->() const { return get(); }
+    QFileDialog* get() const;
+
+private:
+    std::function<QFileDialog*()> make_;
+    mutable QFileDialog* made_ = nullptr;
+};
 
 // A timer with the integer tag the recorder keeps its blink phase in.
 class TTimer : public QTimer {
@@ -109,7 +123,7 @@ public:
     QAction* About1;
 
     TTimer* Timer1;
-    QFileDialog* SaveDialog1;
+    DeferredSaveDialog SaveDialog1;
 
     // Name of the MP3 file the converter writes; set just before each conversion, and where an
     // MP3 encoded while recording is put.
@@ -139,6 +153,7 @@ private:
     void BuildToolBar(QWidget* client);
     void BuildPicture(QWidget* client);
     void BuildMenu();
+    QFileDialog* MakeSaveDialog();
     void SetMenusEnabled(bool enabled) override;
     // The rest of what the recording changes and reads on the window.
     void SetButtonsEnabled(bool record, bool pause, bool stop, bool options) override;

@@ -1,15 +1,18 @@
 // The main window as it comes up: every component under its name with its geometry, caption,
 // image and enabled state; the menus; the commands that need no recording.
 #include "app/main_form.h"
+#include "platform/artwork.h"
 #include "platform/message_box.h"
 #include "tests/gui/app_qt_print.h"
 
 #include <QAction>
 #include <QDialog>
+#include <QDirIterator>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -205,8 +208,10 @@ TEST_F(MainWindowTest, TimerAndSaveDialogAtStartUp) {
     EXPECT_EQ(timer->timerType(), Qt::PreciseTimer) << "never early, so a tick never shows the second before";
     EXPECT_EQ(timer->Tag, 0);
 
-    auto* save = Find<QFileDialog>("SaveDialog1");
-    ASSERT_NE(save, nullptr);
+    // Built at its first use, off the start-up path.
+    EXPECT_EQ(form_.findChild<QFileDialog*>(), nullptr);
+    QFileDialog* save = form_.SaveDialog1.get();
+    ASSERT_EQ(Find<QFileDialog>("SaveDialog1"), save);
     EXPECT_EQ(save->nameFilters(), QStringList({"*.wav", "*.mp3"}));
     EXPECT_EQ(save->selectedNameFilter(), "*.mp3");
     EXPECT_EQ(save->acceptMode(), QFileDialog::AcceptSave);
@@ -327,6 +332,27 @@ TEST_F(MainWindowTest, ExitClosesTheWindowLikeItsCloseBox) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
     EXPECT_TRUE(form_.close());
     EXPECT_FALSE(form_.isVisible());
+}
+
+// What is loaded at start-up in place of the SVGs is what they give, pixel for pixel.
+TEST(ArtworkTest, EveryRenderingMadeAtBuildTimeIsItsSvgAtThatSizeAndRatio) {
+    QMap<QString, QString> svgs;
+    for (QDirIterator i(":/larkspur", {"*.svg"}, QDir::Files, QDirIterator::Subdirectories); i.hasNext();) {
+        const QString path = i.next();
+        svgs[QFileInfo(path).completeBaseName()] = path;
+    }
+    const QRegularExpression name(QStringLiteral("^(.+)-(\\d+)x(\\d+)@(\\d)x\\.png$"));
+    int checked = 0;
+    for (const QString& png : QDir(":/larkspur/raster").entryList()) {
+        const auto m = name.match(png);
+        ASSERT_TRUE(m.hasMatch()) << png.toStdString();
+        ASSERT_TRUE(svgs.contains(m.captured(1))) << png.toStdString();
+        const QSize size(m.captured(2).toInt(), m.captured(3).toInt());
+        const QImage expected = RenderArtworkAt(svgs[m.captured(1)], size, m.captured(4).toInt()).toImage();
+        EXPECT_EQ(QImage(":/larkspur/raster/" + png).convertToFormat(expected.format()), expected) << png.toStdString();
+        ++checked;
+    }
+    EXPECT_GE(checked, 9) << "the toolbar, the title, the About box and the program icon";
 }
 
 }  // namespace
