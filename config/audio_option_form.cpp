@@ -4,6 +4,7 @@
 #include "config/ini_file.h"
 #include "config/loopback_selection.h"
 #include "platform/error_box.h"
+#include "platform/capture_source.h"
 #include "platform/mixer.h"
 #include "platform/shell.h"
 
@@ -89,7 +90,8 @@ void TAudioOptionForm::FormCreate() {
     if (mixer_) {
         SelectLoopbackSource(*mixer_);
     } else {
-        SelectLoopbackSource(*CreateSystemMixer());
+        // The server's round trips would hold up the first paint; a recording waits for them.
+        SelectCaptureSourceInBackground([] { SelectLoopbackSource(*CreateSystemMixer()); });
     }
     LoadSettings();
 }

@@ -1,14 +1,30 @@
 #include "platform/capture_source.h"
 
+#include <future>
 #include <mutex>
+#include <thread>
 
 namespace larkspur {
 namespace {
 std::mutex mutex;
 CaptureSource chosen;
+std::thread::id selector;
+// Declared last, destroyed first: the exit waits for a selection still under way before the
+// state it writes goes.
+std::shared_future<void> pending;
+
+void AwaitSelection() {
+    std::shared_future<void> selection;
+    {
+        std::lock_guard lock(mutex);
+        if (pending.valid() && std::this_thread::get_id() != selector) selection = pending;
+    }
+    if (selection.valid()) selection.wait();
+}
 }  // namespace
 
 CaptureSource ChosenCaptureSource() {
+    AwaitSelection();
     std::lock_guard lock(mutex);
     return chosen;
 }
@@ -16,6 +32,18 @@ CaptureSource ChosenCaptureSource() {
 void SetChosenCaptureSource(const CaptureSource& source) {
     std::lock_guard lock(mutex);
     chosen = source;
+}
+
+void SelectCaptureSourceInBackground(std::function<void()> select) {
+    AwaitSelection();
+    std::lock_guard lock(mutex);
+    pending = std::async(std::launch::async, [select = std::move(select)] {
+                  {
+                      std::lock_guard lock(mutex);
+                      selector = std::this_thread::get_id();
+                  }
+                  select();
+              }).share();
 }
 
 }  // namespace larkspur

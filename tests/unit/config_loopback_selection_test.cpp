@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <optional>
+#include <thread>
 
 using namespace larkspur;
 
@@ -182,6 +183,23 @@ TEST(SystemMixer, WithoutASoundServerNothingChangesAndNothingWaits) {
     MixerLine line;
     EXPECT_FALSE(mixer->Open(0));
     EXPECT_FALSE(mixer->LineInfoByComponentType(7, line));
+}
+
+// A selection in the background: every reader waits for it, the selection itself reads on.
+TEST(BackgroundSelection, ReadersWaitForItAndItReadsWithoutWaitingForItself) {
+    SetChosenCaptureSource({});
+    std::optional<CaptureSource::Kind> seenBySelection;
+    SelectCaptureSourceInBackground([&] {
+        seenBySelection = ChosenCaptureSource().kind;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        SetChosenCaptureSource({CaptureSource::Kind::Named, "picked"});
+    });
+    EXPECT_EQ(ChosenCaptureSource().name, "picked");
+    EXPECT_EQ(seenBySelection, CaptureSource::Kind::ServerDefault);
+    // A second selection waits for the first before it starts.
+    SelectCaptureSourceInBackground([] { SetChosenCaptureSource({CaptureSource::Kind::DefaultOutputMonitor, {}}); });
+    EXPECT_EQ(ChosenCaptureSource().kind, CaptureSource::Kind::DefaultOutputMonitor);
+    SetChosenCaptureSource({});
 }
 
 }  // namespace
