@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QResource>
 #include <QSvgRenderer>
 
 namespace larkspur {
@@ -19,20 +20,33 @@ QPixmap RenderArtworkAt(const QString& path, QSize size, qreal ratio) {
     return pixmap;
 }
 
+QString RasterName(const QString& svgPath, QSize size, int ratio) {
+    return QStringLiteral("%1-%2x%3@%4x.argb")
+        .arg(QFileInfo(svgPath).completeBaseName())
+        .arg(size.width())
+        .arg(size.height())
+        .arg(ratio);
+}
+
+QImage RasterisedArtwork(const QString& svgPath, QSize size, int ratio) {
+    const QResource raster(QStringLiteral(":/larkspur/raster/") + RasterName(svgPath, size, ratio));
+    const QSize pixels = size * ratio;
+    if (!raster.isValid() || raster.compressionAlgorithm() != QResource::NoCompression ||
+        raster.size() != qint64(pixels.width()) * pixels.height() * 4)
+        return {};
+    // Read-only, on the resource's own bytes: nothing to decode.
+    QImage image(raster.data(), pixels.width(), pixels.height(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
 QPixmap RenderArtwork(const QString& path, QSize size) {
     const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
-    // Parsing and painting an SVG costs milliseconds at every start; the sizes the windows use
-    // are rendered at build time for the common ratios.
+    // Parsing and painting an SVG, or decoding a PNG, costs milliseconds at every start; the
+    // sizes the windows use are rendered at build time for the common ratios.
     if (path.startsWith(QLatin1String(":/larkspur/")) && (ratio == 1 || ratio == 2)) {
-        QPixmap raster(QStringLiteral(":/larkspur/raster/%1-%2x%3@%4x.png")
-                           .arg(QFileInfo(path).completeBaseName())
-                           .arg(size.width())
-                           .arg(size.height())
-                           .arg(int(ratio)));
-        if (raster.size() == size * ratio) {
-            raster.setDevicePixelRatio(ratio);
-            return raster;
-        }
+        const QImage raster = RasterisedArtwork(path, size, int(ratio));
+        if (!raster.isNull()) return QPixmap::fromImage(raster);
     }
     return RenderArtworkAt(path, size, ratio);
 }
@@ -40,11 +54,11 @@ QPixmap RenderArtwork(const QString& path, QSize size) {
 QIcon ProgramIcon() {
     // Pixel sizes, as the window manager takes them; an SVG icon would be rendered at each at
     // the first show.
+    const QString svg = QStringLiteral(":/larkspur/larkspur.svg");
     QIcon icon;
     for (int size : {16, 32, 64, 128}) {
-        QPixmap pixmap(QStringLiteral(":/larkspur/raster/larkspur-%1x%1@1x.png").arg(size));
-        icon.addPixmap(pixmap.isNull() ? RenderArtworkAt(QStringLiteral(":/larkspur/larkspur.svg"), {size, size}, 1)
-                                       : pixmap);
+        const QImage raster = RasterisedArtwork(svg, {size, size}, 1);
+        icon.addPixmap(raster.isNull() ? RenderArtworkAt(svg, {size, size}, 1) : QPixmap::fromImage(raster));
     }
     return icon;
 }

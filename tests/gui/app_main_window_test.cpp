@@ -341,15 +341,19 @@ TEST(ArtworkTest, EveryRenderingMadeAtBuildTimeIsItsSvgAtThatSizeAndRatio) {
         const QString path = i.next();
         svgs[QFileInfo(path).completeBaseName()] = path;
     }
-    const QRegularExpression name(QStringLiteral("^(.+)-(\\d+)x(\\d+)@(\\d)x\\.png$"));
+    const QRegularExpression name(QStringLiteral("^(.+)-(\\d+)x(\\d+)@(\\d)x\\.argb$"));
     int checked = 0;
-    for (const QString& png : QDir(":/larkspur/raster").entryList()) {
-        const auto m = name.match(png);
-        ASSERT_TRUE(m.hasMatch()) << png.toStdString();
-        ASSERT_TRUE(svgs.contains(m.captured(1))) << png.toStdString();
+    for (const QString& raster : QDir(":/larkspur/raster").entryList()) {
+        const auto m = name.match(raster);
+        ASSERT_TRUE(m.hasMatch()) << raster.toStdString();
+        ASSERT_TRUE(svgs.contains(m.captured(1))) << raster.toStdString();
+        const QString svg = svgs[m.captured(1)];
         const QSize size(m.captured(2).toInt(), m.captured(3).toInt());
-        const QImage expected = RenderArtworkAt(svgs[m.captured(1)], size, m.captured(4).toInt()).toImage();
-        EXPECT_EQ(QImage(":/larkspur/raster/" + png).convertToFormat(expected.format()), expected) << png.toStdString();
+        const int ratio = m.captured(4).toInt();
+        EXPECT_EQ(RasterName(svg, size, ratio), raster);
+        const QImage expected = RenderArtworkAt(svg, size, ratio).toImage();
+        EXPECT_EQ(RasterisedArtwork(svg, size, ratio).convertToFormat(expected.format()), expected)
+            << raster.toStdString();
         ++checked;
     }
     EXPECT_GE(checked, 9) << "the toolbar, the title, the About box and the program icon";
