@@ -10,9 +10,13 @@ void HookKeyMessage(HotKeyTarget& target, const THookKeyMessage& message) {
     // Record/Pause now would start a recording into the file that is being finished.
     if (target.IsFinishing()) return;
     if (message.LParam & (1u << 31)) return;
+    // A key a key field took since is matched against the table as it stood before.
+    const HotKeyTableCopy* before = TableBeforeKey(message.Time);
+    const uint8_t* keys = before ? before->keys : HotKeyCodes;
+    const uint8_t* modifiers = before ? before->modifiers : CASKeyCodes;
     const int count = std::min(HotKeyCount, kHotKeyCapacity);
     for (int i = 0; i < count; ++i) {
-        if (message.Modifiers == CASKeyCodes[i] && message.WParam == HotKeyCodes[i]) {
+        if (message.Modifiers == modifiers[i] && message.WParam == keys[i]) {
             RunHotKeyAction(target, i);
             return;
         }

@@ -50,6 +50,7 @@ bool HookMessageFilter::nativeEventFilter(const QByteArray& eventType, void* mes
     report.WParam = client->data.data32[1];
     report.LParam = client->data.data32[2];
     report.Modifiers = static_cast<uint8_t>(client->data.data32[3]);
+    report.Time = client->data.data32[4];
     QMetaObject::invokeMethod(
         &receiver_, [this, report] { Guarded([&] { handler_(report); }); }, Qt::QueuedConnection);
     return true;

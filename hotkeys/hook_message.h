@@ -14,6 +14,7 @@ struct THookKeyMessage {
     uint32_t WParam = 0;    // virtual-key code
     uint32_t LParam = 0;    // key-message flags; bit 31 set on release
     uint8_t Modifiers = 0;  // Ctrl 1 + Alt 2 + Shift 4, as held when the key event happened
+    uint32_t Time = 0;      // the key event's X server time; 0 where unknown
 };
 
 // The X window id of a widget, or 0 when the program does not run on X (no reports can reach it).

@@ -1,6 +1,8 @@
 #include "hotkeys/hotkey_table.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <filesystem>
 
 #include "config/ini_file.h"
@@ -16,6 +18,14 @@ int32_t HotKeyCount = 0;
 namespace {
 
 constexpr std::string_view kSection = "HotKey";
+
+// The last few keys the fields took: a report waits at most a few keystrokes behind its key.
+struct TableBefore {
+    uint32_t time = 0;
+    HotKeyTableCopy table;
+};
+std::array<TableBefore, 8> tablesBefore;
+std::size_t nextTableBefore = 0;
 
 std::string& PathOverride() {
     static std::string path;
@@ -61,6 +71,21 @@ QString KeyNameText(uint8_t code) {
 
 QString HotKeyText(int index) {
     return ModifierPrefix(CASKeyCodes[index]) + KeyNameText(HotKeyCodes[index]);
+}
+
+void KeepTableBeforeKey(uint32_t time) {
+    if (time == 0) return;
+    TableBefore& kept = tablesBefore[nextTableBefore++ % tablesBefore.size()];
+    kept.time = time;
+    std::memcpy(kept.table.keys, HotKeyCodes, sizeof HotKeyCodes);
+    std::memcpy(kept.table.modifiers, CASKeyCodes, sizeof CASKeyCodes);
+}
+
+const HotKeyTableCopy* TableBeforeKey(uint32_t time) {
+    if (time == 0) return nullptr;
+    for (const TableBefore& kept : tablesBefore)
+        if (kept.time == time) return &kept.table;
+    return nullptr;
 }
 
 std::string HotKeyIniPath() {

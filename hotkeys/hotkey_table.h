@@ -15,6 +15,19 @@ extern uint8_t HotKeyCodes[kHotKeyCapacity];  // virtual-key codes
 extern uint8_t CASKeyCodes[kHotKeyCapacity];  // Ctrl 1 + Alt 2 + Shift 4
 extern int32_t HotKeyCount;                   // entries in use, as loaded (at most 99)
 
+// The keyboard watch sees a key before the focused window does, but its report may be handled
+// after a key field of the Keyboard options took the same key into the table. Such a report is
+// matched against the table as it stood before the field took the key, found by the key event's
+// X server time.
+struct HotKeyTableCopy {
+    uint8_t keys[kHotKeyCapacity];
+    uint8_t modifiers[kHotKeyCapacity];
+};
+// Called by a key field before it changes the table for the key event of that time (0: unknown).
+void KeepTableBeforeKey(uint32_t time);
+// The table before a key field took the key of that time, or null where no field took it.
+const HotKeyTableCopy* TableBeforeKey(uint32_t time);
+
 // "Ctrl + ", "Ctrl + Alt + Shift + " ... for the codes 0 to 7; empty for any other code.
 QString ModifierPrefix(uint8_t code);
 // The key's name; empty for Shift, Ctrl and Alt and for codes no key has.

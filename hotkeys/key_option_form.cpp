@@ -116,6 +116,7 @@ void TKeyOptionForm::Edit1KeyDown(QLineEdit* field, const QKeyEvent& key) {
     // Enter can't be stored (an INI line ends there), and a key without a code can't be matched:
     // the entry and the field keep what they had.
     if (code == vk::Return || code == 0) return;
+    KeepTableBeforeKey(static_cast<uint32_t>(key.timestamp()));
     Qt::KeyboardModifiers held = key.modifiers();
     // A modifier key's own event carries the state before it (X) or after it (others), and Qt
     // toggles that key's bit in it; either way the pressed modifier counts as held.

@@ -78,7 +78,7 @@ KeySym KeysymOf(Display* display, unsigned keycode, unsigned state) {
     return sym;
 }
 
-void Report(Watch& watch, bool press, unsigned keycode, unsigned state) {
+void Report(Watch& watch, bool press, unsigned keycode, unsigned state, Time time) {
     std::lock_guard lock(watch.control_lock);
     // Keep the key symbols current when the keyboard mapping changes.
     while (XPending(watch.control)) {
@@ -104,6 +104,7 @@ void Report(Watch& watch, bool press, unsigned keycode, unsigned state) {
     message.xclient.data.l[1] = vk;
     message.xclient.data.l[2] = static_cast<long>(flags);
     message.xclient.data.l[3] = mods;
+    message.xclient.data.l[4] = static_cast<long>(time);
     XSendEvent(watch.control, watch.target, False, NoEventMask, &message);
     XFlush(watch.control);
 }
@@ -119,12 +120,13 @@ void OnRecord(XPointer closure, XRecordInterceptData* record) {
         const int type = event->u.u.type & 0x7F;
         const unsigned keycode = event->u.u.detail;
         const unsigned state = event->u.keyButtonPointer.state;
+        const Time time = event->u.keyButtonPointer.time;
         if (type == KeyPress && !watch.held.test(keycode)) {
             watch.held.set(keycode);
-            Report(watch, true, keycode, state);
+            Report(watch, true, keycode, state, time);
         } else if (type == KeyRelease && watch.held.test(keycode)) {
             watch.held.reset(keycode);
-            Report(watch, false, keycode, state);
+            Report(watch, false, keycode, state, time);
         }
     }
     XRecordFreeData(record);

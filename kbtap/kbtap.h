@@ -19,7 +19,9 @@ extern "C" {
  *   wParam: the virtual-key code (Windows numbering, 1..254);
  *   lParam: the key-message flags: repeat count 1 in bits 0-15, the scan code in bits 16-23,
  *           bit 24 for an extended key, bit 29 while Alt is held, bits 30 and 31 set on release;
- *   the modifiers held when the key event happened: KBTAP_CTRL + KBTAP_ALT + KBTAP_SHIFT. */
+ *   the modifiers held when the key event happened: KBTAP_CTRL + KBTAP_ALT + KBTAP_SHIFT;
+ *   the X server time of the key event, the time the focused window's own key event carries
+ *   (0 where the key did not come from the X server). */
 #define KBTAP_MESSAGE_ATOM "_KBTAP_HOOKKEY"
 #define KBTAP_CTRL 1
 #define KBTAP_ALT 2

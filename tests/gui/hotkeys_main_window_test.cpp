@@ -2,6 +2,8 @@
 // its folder, keys typed into another program drive Record, Pause and Stop, also while one of the
 // program's modal dialogs is open, and nothing happens while a recording is being finished.
 #include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QMenu>
 #include <QKeyEvent>
 #include <QTest>
@@ -9,6 +11,7 @@
 
 #include "audio/media_player.h"
 #include "hotkeys/hotkey_table.h"
+#include "hotkeys/key_option_form.h"
 #include "support/hotkeys_support.h"
 #include "tests/gui/app_recording_support.h"
 
@@ -134,6 +137,36 @@ TEST_F(HotKeysOnMainWindow, KeysAreIgnoredWhileARecordingIsBeingFinished) {
     EXPECT_FALSE(form_->IsRecording());
     Key("F12");  // afterwards the keys work again
     EXPECT_TRUE(QTest::qWaitFor([&] { return form_->IsRecording(); }));
+}
+
+// A key typed into a key field is matched against the table as it stood before the field took
+// it, as when the report comes before the field gets the key; checked again after OK.
+TEST_F(HotKeysOnMainWindow, AKeyTypedIntoAKeyFieldActsAsTheTableStoodBeforeIt) {
+    TKeyOptionForm keys(form_.get());
+    keys.FormCreate();
+    const auto typeIntoRecordField = [&](const QString& key, const QString& shown) {
+        bool recordingWhileOpen = false;
+        QTimer::singleShot(0, [&] {
+            EXPECT_TRUE(QTest::qWaitForWindowActive(&keys));
+            Xdotool({"key", key});
+            EXPECT_TRUE(QTest::qWaitFor([&] { return keys.Edit1->text() == shown; }));
+            QTest::qWait(300);
+            recordingWhileOpen = form_->IsRecording();
+            keys.Button1->click();
+        });
+        keys.exec();
+        QTest::qWait(300);
+        return recordingWhileOpen;
+    };
+    // Ctrl+R while entry 0 is F12: it becomes Ctrl+R, and nothing starts.
+    EXPECT_FALSE(typeIntoRecordField("ctrl+r", "Ctrl + R"));
+    EXPECT_FALSE(form_->IsRecording());
+    EXPECT_EQ(HotKeyCodes[0], 0x52);
+    EXPECT_EQ(CASKeyCodes[0], 1);
+    // F12 while entry 0 is F12 starts a recording behind the dialog.
+    keys.SpeedButton19Click();
+    EXPECT_TRUE(typeIntoRecordField("F12", "F12"));
+    EXPECT_TRUE(form_->IsRecording());
 }
 
 }  // namespace

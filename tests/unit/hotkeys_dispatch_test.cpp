@@ -50,6 +50,22 @@ protected:
     FakeWindow window;
 };
 
+// A key a key field took after the watch saw it matches the table as it stood before; other
+// reports, and those of unknown time, match the table as it is.
+TEST_F(Dispatch, AKeyAFieldTookMatchesTheTableBeforeIt) {
+    KeepTableBeforeKey(1000);
+    SetTable(2, {{0x52, 1}, {F11, 0}});  // the field took Ctrl+R into entry 0
+    THookKeyMessage ctrlR = Press(0x52, 1);
+    ctrlR.Time = 1000;
+    EXPECT_EQ(After(ctrlR), "");
+    THookKeyMessage f12 = Press(F12);
+    f12.Time = 1000;
+    EXPECT_EQ(After(f12), "R");
+    ctrlR.Time = 1001;
+    EXPECT_EQ(After(ctrlR), "R");
+    EXPECT_EQ(After(Press(0x52, 1)), "R");
+}
+
 TEST_F(Dispatch, RecordPauseKeyFollowsTheRecordingState) {
     EXPECT_EQ(After(Press(F12)), "R");  // idle: a new recording
     window.recording = true;
