@@ -10,7 +10,8 @@ packages=(
 if [ "${1:-}" = "--test" ]; then
   packages+=(
     xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox mpg123 libmpg123-dev lame
-    pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
+    pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon dbus-bin
+    xdg-desktop-portal python3-dbusmock python3-dbus python3-gi
     clang libclang-rt-14-dev imagemagick
   )
 fi
