@@ -14,7 +14,7 @@ namespace {
 const QString kShare = QStringLiteral(LARKSPUR_SHARE_DIR);
 
 TEST(Launcher, DesktopEntryStartsTheBuiltProgram) {
-    QFile file(kShare + "/applications/larkspur.desktop");
+    QFile file(kShare + "/applications/org.larkspur.Larkspur.desktop");
     ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
     QTextStream in(&file);
     ASSERT_EQ(in.readLine(), "[Desktop Entry]");
