@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "kbtap/keys.h"
+#include "kbtap/report.h"
 
 #define KBTAP_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -88,25 +89,9 @@ void Report(Watch& watch, bool press, unsigned keycode, unsigned state, Time tim
     }
     const uint8_t vk = kbtap::VirtualKeyFromKeysym(KeysymOf(watch.control, keycode, state));
     if (vk == 0) return;
-    const uint16_t scan = kbtap::ScanCodeFromKeycode(keycode);
     const uint8_t mods = ModifiersOf(state);
-    uint32_t flags = 1u | (uint32_t{scan & 0xFFu} << 16);
-    if (scan & 0x100) flags |= 1u << 24;
-    if (mods & KBTAP_ALT) flags |= 1u << 29;
-    if (!press) flags |= (1u << 30) | (1u << 31);
-
-    XEvent message{};
-    message.xclient.type = ClientMessage;
-    message.xclient.window = watch.target;
-    message.xclient.message_type = watch.message_type;
-    message.xclient.format = 32;
-    message.xclient.data.l[0] = KBTAP_WM_HOOKKEY;
-    message.xclient.data.l[1] = vk;
-    message.xclient.data.l[2] = static_cast<long>(flags);
-    message.xclient.data.l[3] = mods;
-    message.xclient.data.l[4] = static_cast<long>(time);
-    XSendEvent(watch.control, watch.target, False, NoEventMask, &message);
-    XFlush(watch.control);
+    const uint32_t flags = kbtap::KeyFlags(press, kbtap::ScanCodeFromKeycode(keycode), mods);
+    kbtap::SendReport(watch.control, watch.target, watch.message_type, vk, flags, mods, time);
 }
 
 void OnRecord(XPointer closure, XRecordInterceptData* record) {
