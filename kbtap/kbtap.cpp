@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "kbtap/keys.h"
+#include "kbtap/portal.h"
 #include "kbtap/report.h"
 
 #define KBTAP_EXPORT extern "C" __attribute__((visibility("default")))
@@ -187,14 +188,21 @@ Watch* StartWatch(Window target) {
 KBTAP_EXPORT void SetHook(unsigned long window, int32_t) {
     std::lock_guard lock(api_lock);
     StopLocked();
-    if (window != 0) current = StartWatch(window);
+    kbtap::StopPortalWatch();
+    // On Wayland the portal's global shortcuts, where offered, take the RECORD watch's place, so
+    // that no key is reported twice.
+    if (window != 0 && !kbtap::StartPortalWatch(window)) current = StartWatch(window);
 }
 
-KBTAP_EXPORT void SetList(const uint8_t*, const uint8_t*, int32_t) {}
+KBTAP_EXPORT void SetList(const uint8_t* keys, const uint8_t* modifiers, int32_t count) {
+    std::lock_guard lock(api_lock);
+    kbtap::SetPortalList(keys, modifiers, count);
+}
 
 KBTAP_EXPORT void RemoveHook(void) {
     std::lock_guard lock(api_lock);
     StopLocked();
+    kbtap::StopPortalWatch();
 }
 
 // A program that unloads the library or exits without RemoveHook must not leave the watch thread

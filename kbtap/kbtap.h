@@ -29,11 +29,16 @@ extern "C" {
 
 /* Starts the watch and reports to the X window `window` (the program passes 1 as `mode`, the only
  * mode there is). A second call moves the reports to the new window. Without an X display, or with
- * window 0 (a program not on X), it does nothing. */
+ * window 0 (a program not on X), it does nothing. On a Wayland session whose desktop portal offers
+ * global shortcuts, the list's keys are bound there instead of watched (see SetList); elsewhere on
+ * Wayland the watch sees only keys typed into X programs, and the user is told so once. */
 void SetHook(unsigned long window, int32_t mode);
 
-/* Hands over the program's hotkey table. Every key is reported and the program matches the
- * combinations itself, against its table as it is at that moment, so the library keeps no copy. */
+/* Hands over the program's hotkey table (at most 99 entries are read); the library keeps a copy.
+ * The X watch reports every key and the program matches the combinations itself. Through the
+ * portal, entries 0 (Record / Pause) and 1 (Stop) are bound, anew at each call; a shortcut's
+ * activation is reported as a press of the entry's key with the entry's modifiers, its
+ * deactivation as the release (scan code from the local keyboard map, time 0). */
 void SetList(const uint8_t* keys, const uint8_t* modifiers, int32_t count);
 
 /* Stops the watch: returns when its thread has ended and its X connections are closed. */

@@ -69,6 +69,26 @@ uint8_t VirtualKeyFromKeysym(KeySym sym) {
     }
 }
 
+KeySym KeysymFromVirtualKey(uint8_t vk) {
+    if (vk >= 0x41 && vk <= 0x5A) return XK_a + (vk - 0x41);
+    if (vk >= 0x30 && vk <= 0x39) return XK_0 + (vk - 0x30);
+    if (vk >= 0x70 && vk <= 0x87) return XK_F1 + (vk - 0x70);
+    if (vk >= 0x60 && vk <= 0x69) return XK_KP_0 + (vk - 0x60);
+    // Each remaining key once, by the symbol that names it; the first match wins.
+    static constexpr KeySym kNamed[] = {
+        XK_BackSpace, XK_Tab, XK_KP_Begin, XK_Return, XK_Shift_L, XK_Control_L, XK_Alt_L,
+        XK_Pause, XK_Caps_Lock, XK_Escape, XK_space, XK_Prior, XK_Next, XK_End, XK_Home, XK_Left,
+        XK_Up, XK_Right, XK_Down, XK_Print, XK_Insert, XK_Delete, XK_Super_L, XK_Super_R, XK_Menu,
+        XK_KP_Multiply, XK_KP_Add, XK_KP_Separator, XK_KP_Subtract, XK_KP_Decimal, XK_KP_Divide,
+        XK_Num_Lock, XK_Scroll_Lock, XF86XK_AudioMute, XF86XK_AudioLowerVolume,
+        XF86XK_AudioRaiseVolume, XF86XK_AudioNext, XF86XK_AudioPrev, XF86XK_AudioStop,
+        XF86XK_AudioPlay, XK_semicolon, XK_equal, XK_comma, XK_minus, XK_period, XK_slash,
+        XK_grave, XK_bracketleft, XK_backslash, XK_bracketright, XK_apostrophe, XK_less};
+    for (const KeySym sym : kNamed)
+        if (VirtualKeyFromKeysym(sym) == vk) return sym;
+    return NoSymbol;
+}
+
 uint16_t ScanCodeFromKeycode(unsigned keycode) {
     constexpr uint16_t kExtended = 0x100;
     if (keycode < 9) return 0;
