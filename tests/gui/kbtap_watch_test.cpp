@@ -17,6 +17,7 @@
 #include "hotkeys/hook_message.h"
 #include "kbtap/kbtap.h"
 #include "support/hotkeys_support.h"
+#include "support/kbtap_library.h"
 
 namespace larkspur {
 namespace {
@@ -25,22 +26,7 @@ using testing::Xdotool;
 
 constexpr uint32_t kRelease = 0xC0000000u;  // bits 30 and 31
 
-struct Library {
-    void* handle = nullptr;
-    KbtapSetHook SetHook = nullptr;
-    KbtapRemoveHook RemoveHook = nullptr;
-
-    Library() {
-        const std::string path = std::string(std::getenv("LARKSPUR_OUT_DIR")) + "/libkbtap.so";
-        handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle) return;
-        SetHook = reinterpret_cast<KbtapSetHook>(dlsym(handle, "SetHook"));
-        RemoveHook = reinterpret_cast<KbtapRemoveHook>(dlsym(handle, "RemoveHook"));
-    }
-    ~Library() {
-        if (handle) dlclose(handle);
-    }
-};
+using Library = testing::KbtapLibrary;
 
 int CountEntries(const char* dir) { return static_cast<int>(QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size()); }
 
