@@ -100,6 +100,11 @@ struct PulseCapture::Impl {
     CaptureSource source;
     std::string followedMonitor;  // the monitor of the default output, when that is recorded
     bool sinkLookupFailed = false;
+    // The default output as last looked up, kept current between recordings (the connection
+    // hears of every change), so that Record need not ask.
+    bool defaultKnown = false;
+    std::string defaultMonitor;
+    std::string defaultWords;
     // Recording the default output's monitor, the stream is somewhere else (the server moved it
     // to a microphone, or there is no output): silence is kept in place of what it delivers.
     bool offOutput = false;
@@ -172,16 +177,35 @@ struct PulseCapture::Impl {
         pa_threaded_mainloop_signal(loop, 0);
     }
 
-    std::uint32_t Connect() {
+    // Starts connecting without waiting: the loop's thread completes it. The connection is made
+    // ahead of Record and kept between recordings; it holds no stream, so nothing is recorded
+    // and no device is kept awake.
+    bool BeginConnect() {
         loop = pa_threaded_mainloop_new();
-        if (!loop) return kCaptureNoServer;
+        if (!loop) return false;
         pa_threaded_mainloop_set_name(loop, "larkspur-capture");
         context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Larkspur");
-        if (!context) return kCaptureNoServer;
+        if (!context) return false;
         pa_context_set_state_callback(context, ContextState, this);
-        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        return pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0 &&
+               pa_threaded_mainloop_start(loop) >= 0;
+    }
+
+    // A ready connection: the one made ahead, or a new one where that failed since (the server
+    // went away or restarted).
+    std::uint32_t Connect() {
+        if (loop) {
+            bool good;
+            {
+                LoopLock lock(loop);
+                good = PA_CONTEXT_IS_GOOD(pa_context_get_state(context));
+            }
+            if (!good) Disconnect();
+        }
+        if (!loop && !BeginConnect()) {
+            Disconnect();
             return kCaptureNoServer;
-        if (pa_threaded_mainloop_start(loop) < 0) return kCaptureNoServer;
+        }
         LoopLock lock(loop);
         const bool ready = WaitFor(
             [this] { return pa_context_get_state(context) == PA_CONTEXT_READY; },
@@ -193,8 +217,16 @@ struct PulseCapture::Impl {
 
     static void ContextState(pa_context* c, void* self) {
         auto* impl = static_cast<Impl*>(self);
-        if (impl->live && !PA_CONTEXT_IS_GOOD(pa_context_get_state(c)))
-            impl->Fail(kCaptureServerLost);
+        const pa_context_state_t state = pa_context_get_state(c);
+        if (impl->live && !PA_CONTEXT_IS_GOOD(state)) impl->Fail(kCaptureServerLost);
+        if (!PA_CONTEXT_IS_GOOD(state)) impl->defaultKnown = false;
+        // Every change of the default output is heard of from now on.
+        if (state == PA_CONTEXT_READY) {
+            pa_context_set_subscribe_callback(c, ServerEvent, self);
+            if (pa_operation* op = pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
+                pa_operation_unref(op);
+            impl->LookUpDefaultOutput();
+        }
         Signal(self);
     }
 
@@ -222,16 +254,25 @@ struct PulseCapture::Impl {
         if (!info) return;
         // An output without a monitor has nothing to record.
         if (!info->monitor_source_name || !*info->monitor_source_name) return impl->SinkLookupFailed();
-        impl->followedMonitor = info->monitor_source_name;
-        impl->Describe(std::string("Stereo Mix: ") + (info->description ? info->description : info->name));
-        impl->FollowMonitor();
+        impl->defaultMonitor = info->monitor_source_name;
+        impl->defaultWords = std::string("Stereo Mix: ") + (info->description ? info->description : info->name);
+        impl->defaultKnown = true;
+        if (impl->source.kind == CaptureSource::Kind::DefaultOutputMonitor) impl->UseDefaultOutput();
         Signal(self);
+    }
+
+    void UseDefaultOutput() {
+        followedMonitor = defaultMonitor;
+        Describe(defaultWords);
+        FollowMonitor();
     }
 
     // No default output, or none with a monitor: the recording goes on in silence until one
     // appears.
     void SinkLookupFailed() {
         sinkLookupFailed = true;
+        defaultKnown = false;
+        if (source.kind != CaptureSource::Kind::DefaultOutputMonitor) return;
         Describe("Stereo Mix: no output");
         if (live) {
             followedMonitor.clear();
@@ -260,8 +301,10 @@ struct PulseCapture::Impl {
     }
 
     static void ServerEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
-        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER)
-            static_cast<Impl*>(self)->LookUpDefaultOutput();
+        auto* impl = static_cast<Impl*>(self);
+        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SERVER) return;
+        impl->defaultKnown = false;
+        impl->LookUpDefaultOutput();
     }
 
     bool CreateStream(const char* device) {
@@ -467,33 +510,49 @@ struct PulseCapture::Impl {
         }
     }
 
+    // Ends the recording; the connection stays for the next one.
     void Release() {
         if (loop) {
-            {
-                LoopLock lock(loop);
-                live = false;
-                capturing = false;
-                DropStream();
-                if (context) {
-                    pa_context_set_state_callback(context, nullptr, nullptr);
-                    pa_context_set_subscribe_callback(context, nullptr, nullptr);
-                    pa_context_disconnect(context);
-                    pa_context_unref(context);
-                    context = nullptr;
-                }
-            }
-            pa_threaded_mainloop_stop(loop);
-            pa_threaded_mainloop_free(loop);
-            loop = nullptr;
+            LoopLock lock(loop);
+            live = false;
+            capturing = false;
+            DropStream();
         }
         file.Close();
         stopAt.reset();
     }
+
+    void Disconnect() {
+        if (!loop) return;
+        {
+            LoopLock lock(loop);
+            live = false;
+            capturing = false;
+            DropStream();
+            defaultKnown = false;
+            if (context) {
+                pa_context_set_state_callback(context, nullptr, nullptr);
+                pa_context_set_subscribe_callback(context, nullptr, nullptr);
+                pa_context_disconnect(context);
+                pa_context_unref(context);
+                context = nullptr;
+            }
+        }
+        pa_threaded_mainloop_stop(loop);
+        pa_threaded_mainloop_free(loop);
+        loop = nullptr;
+    }
 };
 
-PulseCapture::PulseCapture() : impl_(std::make_unique<Impl>()) {}
+PulseCapture::PulseCapture() : impl_(std::make_unique<Impl>()) {
+    // Record then opens only its stream; a server that is not there yet is tried again then.
+    if (!impl_->BeginConnect()) impl_->Disconnect();
+}
 
-PulseCapture::~PulseCapture() { impl_->Release(); }
+PulseCapture::~PulseCapture() {
+    impl_->Release();
+    impl_->Disconnect();
+}
 
 std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_t& deviceId) {
     Impl& d = *impl_;
@@ -512,7 +571,7 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
     d.file.SetTap(request.tap);
     d.format = format;
     d.bytesPerSecond = format.BytesPerSecond();
-    d.source = ChosenCaptureSource();
+    const CaptureSource source = ChosenCaptureSource();
     d.Describe({});
     d.syncedBytes = 0;
 
@@ -523,16 +582,22 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
     std::uint32_t code = kCaptureOk;
     {
         LoopLock lock(d.loop);
+        // The loop's thread reads it when the default output changes.
+        d.source = source;
         const char* device = nullptr;
         if (d.source.kind == CaptureSource::Kind::Named) {
             device = d.source.name.c_str();
         } else if (d.source.kind == CaptureSource::Kind::DefaultOutputMonitor) {
             d.followedMonitor.clear();
             d.sinkLookupFailed = false;
-            d.LookUpDefaultOutput();
-            if (!d.WaitFor([&d] { return !d.followedMonitor.empty() || d.sinkLookupFailed; },
-                           kCommandTimeout))
-                code = d.sinkLookupFailed ? kCaptureNoSuchSource : kCaptureServerTimeout;
+            if (d.defaultKnown) {
+                d.UseDefaultOutput();
+            } else {
+                d.LookUpDefaultOutput();
+                if (!d.WaitFor([&d] { return !d.followedMonitor.empty() || d.sinkLookupFailed; },
+                               kCommandTimeout))
+                    code = d.sinkLookupFailed ? kCaptureNoSuchSource : kCaptureServerTimeout;
+            }
             device = d.followedMonitor.c_str();
         }
         if (code == kCaptureOk && !d.CreateStream(device)) code = kCaptureStreamRefused;
@@ -553,12 +618,6 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
             d.delivering = false;
             d.WaitFor([&d] { return d.delivering || !PA_STREAM_IS_GOOD(pa_stream_get_state(d.stream)); },
                       kFirstDataTimeout);
-        }
-        if (code == kCaptureOk && d.source.kind == CaptureSource::Kind::DefaultOutputMonitor) {
-            pa_context_set_subscribe_callback(d.context, Impl::ServerEvent, &d);
-            if (!d.Complete(pa_context_subscribe(d.context, PA_SUBSCRIPTION_MASK_SERVER,
-                                                 nullptr, nullptr)))
-                code = kCaptureServerTimeout;
         }
         if (code == kCaptureOk && !PA_CONTEXT_IS_GOOD(pa_context_get_state(d.context)))
             code = kCaptureServerLost;

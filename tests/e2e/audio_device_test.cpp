@@ -22,6 +22,7 @@
 #include <sys/resource.h>
 #include <iostream>
 #include <sstream>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -493,11 +494,11 @@ TEST_F(DeviceTest, ServerKilledMidRecordingLeavesTheAudioCapturedBefore) {
     PrivateServer server(dir);
     ASSERT_TRUE(server.Ready());
     const auto tone = PlayTone("priv_sink", 6, server.Env());
+    // The device connects to the server when it is made.
+    std::optional<ScopedEnv> address(std::in_place, "PULSE_SERVER", server.Address());
     TMediaPlayer player;
-    {
-        ScopedEnv address("PULSE_SERVER", server.Address());
-        OpenOnTemplate(player, {2, 44100, 16});
-    }
+    OpenOnTemplate(player, {2, 44100, 16});
+    address.reset();
     player.Record();
     std::this_thread::sleep_for(2s);
     server.Kill();
@@ -518,6 +519,35 @@ TEST_F(DeviceTest, ServerKilledMidRecordingLeavesTheAudioCapturedBefore) {
     EXPECT_LT(LengthOf(element), 2.05);
     EXPECT_NEAR(fault->kept.count() / 1000.0, LengthOf(element), 0.01);
     const auto stat = ReadSoxStat(element, 0.3, 1.5);
+    EXPECT_NEAR(stat.frequency, 1000, 30);
+    EXPECT_NEAR(stat.rms, 0.354, 0.02);
+}
+
+// The connection is made ahead of Record without a stream (nothing records, no device is kept
+// awake); where its server went away meanwhile, Record connects anew to the one there now.
+TEST_F(DeviceTest, ConnectsAheadAndAnewAfterTheServerWent) {
+    auto first = std::make_unique<PrivateServer>(dir / "1");
+    ASSERT_TRUE(first->Ready());
+    std::optional<ScopedEnv> address(std::in_place, "PULSE_SERVER", first->Address());
+    TMediaPlayer player;
+    const auto listed = [](const PrivateServer& server, const char* what) {
+        return RunCommand({"pactl", "-s", server.Address(), "list", what}).output;
+    };
+    for (int i = 0; i < 100 && listed(*first, "clients").find("Larkspur") == std::string::npos; ++i)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_NE(listed(*first, "clients").find("Larkspur"), std::string::npos) << "connected ahead";
+    EXPECT_EQ(listed(*first, "source-outputs").find("Larkspur"), std::string::npos) << "no stream";
+    first->Kill();
+    first.reset();
+
+    PrivateServer second(dir / "2");
+    ASSERT_TRUE(second.Ready());
+    address.emplace("PULSE_SERVER", second.Address());
+    const auto tone = PlayTone("priv_sink", 4, second.Env());
+    OpenOnTemplate(player, {2, 44100, 16});
+    RecordFor(player, 1500ms);
+    FinishWithoutFault(player);
+    const auto stat = ReadSoxStat(element, 0.3, 1.0);
     EXPECT_NEAR(stat.frequency, 1000, 30);
     EXPECT_NEAR(stat.rms, 0.354, 0.02);
 }
@@ -633,11 +663,11 @@ TEST_F(DeviceTest, StereoMixRecordsSilenceWhileNoOutputIsLeft) {
                          "synth", "20", "sine", "440", "vol", "0.5"}, {}, feedFd);
     ::close(feedFd);
     ScopedSource chosen({CaptureSource::Kind::DefaultOutputMonitor, ""});
+    // The device connects to the server when it is made.
+    std::optional<ScopedEnv> address(std::in_place, "PULSE_SERVER", server.Address());
     TMediaPlayer player;
-    {
-        ScopedEnv address("PULSE_SERVER", server.Address());
-        OpenOnTemplate(player, {2, 44100, 16});
-    }
+    OpenOnTemplate(player, {2, 44100, 16});
+    address.reset();
     const auto start = Clock::now();
     player.Record();
     std::this_thread::sleep_until(start + 1s);
