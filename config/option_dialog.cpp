@@ -89,14 +89,34 @@ QRadioButton* OptionDialog::MakeRadio(QWidget* parent, const char* name, const Q
     return radio;
 }
 
+namespace {
+
+// The style's pictures are PNG files, and the first one read loads every image plugin Qt has:
+// milliseconds of start-up for dialogs that may never be shown. The picture is taken when the
+// button first shows.
+class SpeedButton : public QToolButton {
+public:
+    SpeedButton(QWidget* parent, QStyle::StandardPixmap picture) : QToolButton(parent), picture_(picture) {}
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        if (icon().isNull()) setIcon(style()->standardIcon(picture_));
+        QToolButton::showEvent(event);
+    }
+
+private:
+    QStyle::StandardPixmap picture_;
+};
+
+}  // namespace
+
 QToolButton* OptionDialog::MakeSpeedButton(QWidget* parent, const char* name, const QString& text,
                                            QStyle::StandardPixmap picture,
                                            Qt::ToolButtonStyle layout, const QRect& geometry) {
-    auto* button = new QToolButton(parent);
+    auto* button = new SpeedButton(parent, picture);
     button->setObjectName(QString::fromLatin1(name));
     button->setGeometry(geometry);
     button->setText(text);
-    button->setIcon(parent->style()->standardIcon(picture));
     button->setToolButtonStyle(layout);
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);

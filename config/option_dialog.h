@@ -25,6 +25,12 @@ public:
     // Escape closes the dialog, any other key does nothing.
     void FormKeyDown(QKeyEvent* event);
 
+    // A flat button with a picture, taken from the style when the button first shows; it never
+    // takes the focus.
+    static QToolButton* MakeSpeedButton(QWidget* parent, const char* name, const QString& text,
+                                        QStyle::StandardPixmap picture, Qt::ToolButtonStyle layout,
+                                        const QRect& geometry);
+
 protected:
     OptionDialog(const char* name, const QString& caption, int width, int height, QWidget* parent);
 
@@ -37,11 +43,6 @@ protected:
                                    const QRect& geometry);
     static QRadioButton* MakeRadio(QWidget* parent, const char* name, const QString& text,
                                    const QRect& geometry);
-    // A flat button with a picture; it never takes the focus.
-    static QToolButton* MakeSpeedButton(QWidget* parent, const char* name, const QString& text,
-                                        QStyle::StandardPixmap picture, Qt::ToolButtonStyle layout,
-                                        const QRect& geometry);
-
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;

@@ -20,14 +20,11 @@ namespace {
 
 const char kTag[] = "Tag";  // the table entry a key field edits
 
-QToolButton* SpeedButton(QWidget* parent, const QString& caption, QStyle::StandardPixmap glyph,
-                         QRect geometry) {
-    auto* button = new QToolButton(parent);
-    button->setText(caption);
-    button->setIcon(parent->style()->standardIcon(glyph));
-    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    button->setFocusPolicy(Qt::NoFocus);
-    button->setGeometry(geometry);
+QToolButton* SpeedButton(QWidget* parent, const char* name, const char* caption,
+                         QStyle::StandardPixmap glyph, int left) {
+    QToolButton* button = OptionDialog::MakeSpeedButton(parent, name, QString::fromLatin1(caption), glyph,
+                                                        Qt::ToolButtonTextBesideIcon, {left, 31, 67, 24});
+    button->setAutoRaise(false);
     return button;
 }
 
@@ -66,14 +63,14 @@ TKeyOptionForm::TKeyOptionForm(QWidget* parent) : QDialog(parent) {
     GroupBox1 = new QGroupBox("Record/Pause Key", this);
     GroupBox1->setGeometry(8, 8, 401, 81);
     Edit1 = KeyField(GroupBox1, 0);
-    SpeedButton18 = SpeedButton(GroupBox1, "Delete", QStyle::SP_DialogDiscardButton, {239, 31, 67, 24});
-    SpeedButton19 = SpeedButton(GroupBox1, "Default", QStyle::SP_DialogResetButton, {313, 31, 67, 24});
+    SpeedButton18 = SpeedButton(GroupBox1, "SpeedButton18", "Delete", QStyle::SP_DialogDiscardButton, 239);
+    SpeedButton19 = SpeedButton(GroupBox1, "SpeedButton19", "Default", QStyle::SP_DialogResetButton, 313);
 
     GroupBox2 = new QGroupBox("Stop Key", this);
     GroupBox2->setGeometry(10, 96, 401, 81);
     Edit2 = KeyField(GroupBox2, 1);
-    SpeedButton1 = SpeedButton(GroupBox2, "Delete", QStyle::SP_DialogDiscardButton, {239, 31, 67, 24});
-    SpeedButton2 = SpeedButton(GroupBox2, "Default", QStyle::SP_DialogResetButton, {313, 31, 67, 24});
+    SpeedButton1 = SpeedButton(GroupBox2, "SpeedButton1", "Delete", QStyle::SP_DialogDiscardButton, 239);
+    SpeedButton2 = SpeedButton(GroupBox2, "SpeedButton2", "Default", QStyle::SP_DialogResetButton, 313);
 
     Button1 = PushButton(this, "OK", {237, 190, 81, 27});
     Button2 = PushButton(this, "Cancel", {325, 190, 81, 27});
