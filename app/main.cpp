@@ -8,6 +8,7 @@
 #include "platform/artwork.h"
 #include "platform/error_box.h"
 #include "platform/exe_dir.h"
+#include "platform/message_box.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -27,13 +28,23 @@ int main(int argc, char** argv) {
     // The hotkey watch needs an X window; on Wayland desktops the program runs under XWayland.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
 
-    QApplication app(argc, argv);
+    // The program reads no command-line arguments: Qt gets only its name, so no toolkit option
+    // (-display, -platform...) is taken from the command line.
+    int qtArgc = 1;
+    char* qtArgv[] = {argc > 0 ? argv[0] : const_cast<char*>("larkspur"), nullptr};
+    QApplication app(qtArgc, qtArgv);
     // Qt's file dialogs keep their history in Qt's user settings; this program keeps nothing on
     // disk but its INI files and recordings, so those settings go where nothing can be written.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("/dev/null"));
     // The X11 class of the program's windows (WM_CLASS).
     QApplication::setApplicationName(QStringLiteral("Kestrel Audio Recorder"));
     QApplication::setWindowIcon(ProgramIcon());
+    if (ExeDir().empty()) {
+        ShowPlainMessage(QStringLiteral("Larkspur cannot tell which folder it was started from "
+                                        "(/proc/self/exe cannot be read), so it cannot find the "
+                                        "files that belong beside it."));
+        return 1;
+    }
 
     try {
         // Each window is built, then its creation event runs; an error there is shown and the

@@ -4,10 +4,12 @@
 namespace larkspur {
 
 // The directory of the running executable without a trailing "/" ("/" itself for the root),
-// read from /proc/self/exe once.
+// read from /proc/self/exe once; empty where that cannot be read. Nothing is then looked for
+// elsewhere (the current directory could hold anyone's libkbtap.so).
 const std::string& ExecutableDirectory();
 
-// ExecutableDirectory() followed by exactly one "/": home of recordings and the temporary file.
+// ExecutableDirectory() followed by exactly one "/": home of recordings and the temporary file;
+// empty where the directory is unknown.
 const std::string& ExeDir();
 
 }  // namespace larkspur

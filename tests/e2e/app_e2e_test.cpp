@@ -3,6 +3,7 @@
 // an error at start-up is shown and the main window still comes up.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -137,6 +138,32 @@ TEST_F(ProgramTest, AnErrorWhileAWindowIsCreatedIsShownAndStartUpGoesOn) {
     EXPECT_TRUE(Property("WM_NORMAL_HINTS").contains("minimum size: 392 by")) << "the main window";
     SendDeleteWindow(window_);
     ExpectCleanExit();
+}
+
+// The program reads no command-line arguments, so no toolkit option is taken from there.
+TEST_F(ProgramTest, ToolkitOptionsOnTheCommandLineAreNotTaken) {
+    copy_.Start(program_, {"-display", ":59999", "-platform", "offscreen"});
+    const QStringList windows = larkspur::test::WaitForProgramWindows();
+    ASSERT_EQ(windows.size(), 1) << "the window is on the display of DISPLAY";
+    SendDeleteWindow(windows.first().toULong());
+    ExpectCleanExit();
+}
+
+// Without /proc the program cannot find its own folder: it says so and ends, and takes nothing
+// from the working directory, where a libkbtap.so may lie.
+TEST_F(ProgramTest, WithoutProcItSaysSoAndEndsWithExitCodeOne) {
+    QFile::copy(copy_.Path("libkbtap.so"), home_.filePath("libkbtap.so"));
+    copy_.Start(program_, {}, {"unshare", "--mount", "--propagation", "private", "sh", "-c",
+                              "mount -t tmpfs none /proc && exec \"$0\""});
+    const QStringList boxes = larkspur::test::WaitForProgramWindows();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(Tool("xprop", {"-id", boxes.first(), "_NET_WM_WINDOW_TYPE"}).contains("DIALOG"));
+    Tool("xdotool", {"windowfocus", "--sync", boxes.first()});
+    Tool("xdotool", {"key", "Return"});
+    ASSERT_TRUE(program_.waitForFinished(10000));
+    EXPECT_EQ(program_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program_.exitCode(), 1);
+    QFile::remove(home_.filePath("libkbtap.so"));
 }
 
 }  // namespace

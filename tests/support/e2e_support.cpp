@@ -24,10 +24,13 @@ void ProgramCopy::Write(const QString& name, const QByteArray& bytes) const {
     if (file.open(QIODevice::WriteOnly)) file.write(bytes);
 }
 
-void ProgramCopy::Start(QProcess& program) const {
+void ProgramCopy::Start(QProcess& program, const QStringList& arguments, const QStringList& launcher) const {
     program.setProcessChannelMode(QProcess::ForwardedChannels);
     DieWithTest(program);
-    program.start(Path("larkspur"), {});
+    if (launcher.isEmpty())
+        program.start(Path("larkspur"), arguments);
+    else
+        program.start(launcher.first(), launcher.mid(1) + QStringList{Path("larkspur")} + arguments);
     program.waitForStarted(5000);
 }
 

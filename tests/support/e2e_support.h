@@ -18,8 +18,9 @@ public:
     QString Path(const QString& name) const { return dir_.filePath(name); }
     QString Dir() const { return dir_.path(); }
     void Write(const QString& name, const QByteArray& bytes) const;
-    // Starts the copy with its output forwarded to the test's.
-    void Start(QProcess& program) const;
+    // Starts the copy with its output forwarded to the test's, through a launcher if given
+    // (the launcher's arguments, then the program's path, then its own arguments).
+    void Start(QProcess& program, const QStringList& arguments = {}, const QStringList& launcher = {}) const;
 
 private:
     QTemporaryDir dir_;
