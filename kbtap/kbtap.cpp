@@ -17,6 +17,7 @@
 #include <mutex>
 #include <thread>
 
+#include "kbtap/display.h"
 #include "kbtap/keys.h"
 #include "kbtap/portal.h"
 #include "kbtap/report.h"
@@ -40,27 +41,6 @@ struct Watch {
 
 std::mutex api_lock;  // SetHook and RemoveHook may come from any thread
 Watch* current = nullptr;
-
-// X errors on our connections (a report sent to a window that is gone) are ignored; others go to
-// whoever handled them before us. The default handler would end the process.
-std::atomic<Display*> our_control{nullptr};
-std::atomic<Display*> our_data{nullptr};
-XErrorHandler previous_handler = nullptr;
-
-int OnXError(Display* display, XErrorEvent* error) {
-    if (display == our_control.load() || display == our_data.load()) return 0;
-    return previous_handler ? previous_handler(display, error) : 0;
-}
-
-// A lost server connection must not end the process either: the display is marked dead, the
-// watch returns from XRecordEnableContext and the thread ends.
-void OnIOErrorExit(Display*, void*) {}
-
-Display* OpenDisplay() {
-    Display* display = XOpenDisplay(nullptr);
-    if (display) XSetIOErrorExitHandler(display, OnIOErrorExit, nullptr);
-    return display;
-}
 
 uint8_t ModifiersOf(unsigned state) {
     uint8_t mods = 0;
@@ -119,15 +99,9 @@ void OnRecord(XPointer closure, XRecordInterceptData* record) {
 }
 
 void CloseWatch(Watch* watch) {
-    if (watch->context) XRecordFreeContext(watch->control, watch->context);
-    if (watch->data) XCloseDisplay(watch->data);
-    if (watch->control) XCloseDisplay(watch->control);
-    our_control = nullptr;
-    our_data = nullptr;
-    // Hand error handling back, unless someone installed a handler after us.
-    const XErrorHandler now = XSetErrorHandler(previous_handler);
-    if (now != OnXError) XSetErrorHandler(now);
-    previous_handler = nullptr;
+    if (watch->context && !kbtap::IsDead(watch->control)) XRecordFreeContext(watch->control, watch->context);
+    kbtap::CloseOwnDisplay(watch->data);
+    kbtap::CloseOwnDisplay(watch->control);
     delete watch;
 }
 
@@ -137,22 +111,21 @@ void StopLocked() {
     current = nullptr;
     {
         std::lock_guard lock(watch->control_lock);
-        XRecordDisableContext(watch->control, watch->context);
-        XFlush(watch->control);
+        // A lost server has ended the watch already.
+        if (!kbtap::IsDead(watch->control)) {
+            XRecordDisableContext(watch->control, watch->context);
+            XFlush(watch->control);
+        }
     }
     watch->thread.join();
     CloseWatch(watch);
 }
 
 Watch* StartWatch(Window target) {
-    XInitThreads();
     auto* watch = new Watch;
     watch->target = target;
-    previous_handler = XSetErrorHandler(OnXError);
-    watch->control = OpenDisplay();
-    our_control = watch->control;
-    if (watch->control) watch->data = OpenDisplay();
-    our_data = watch->data;
+    watch->control = kbtap::OpenOwnDisplay();
+    if (watch->control) watch->data = kbtap::OpenOwnDisplay();
     int major = 0, minor = 0;
     if (!watch->data || !XRecordQueryVersion(watch->control, &major, &minor)) {
         CloseWatch(watch);

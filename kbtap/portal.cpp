@@ -4,6 +4,8 @@
 // from our bus name and a token of ours; every step below therefore runs from a handler.
 #include "kbtap/portal.h"
 
+#include "kbtap/display.h"
+
 #include <X11/Xlib.h>
 #include <dbus/dbus.h>
 #include <poll.h>
@@ -90,17 +92,6 @@ struct Watch {
 List latest;              // the last list handed over
 Watch* running = nullptr;
 std::atomic<bool> told_x_only{false};
-
-std::atomic<Display*> our_display{nullptr};
-XErrorHandler previous_handler = nullptr;
-
-// A report sent to a window that is gone must not end the process.
-int OnXError(Display* display, XErrorEvent* error) {
-    if (display == our_display.load()) return 0;
-    return previous_handler ? previous_handler(display, error) : 0;
-}
-
-void OnIOErrorExit(Display*, void*) {}
 
 bool OnWayland() {
     const char* type = std::getenv("XDG_SESSION_TYPE");
@@ -541,10 +532,8 @@ bool OffersShortcuts(DBusConnection* bus) {
 bool StartPortalWatch(unsigned long window) {
     if (!OnWayland()) return false;
     // Without an X display there is no way to report to the program's window.
-    XInitThreads();
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = kbtap::OpenOwnDisplay();
     if (!display) return false;
-    XSetIOErrorExitHandler(display, OnIOErrorExit, nullptr);
     dbus_threads_init_default();
     DBusConnection* bus = dbus_bus_get_private(DBUS_BUS_SESSION, nullptr);
     // A lost bus must leave the program running.
@@ -554,7 +543,7 @@ bool StartPortalWatch(unsigned long window) {
             TellNow(bus, "this desktop offers no global shortcuts, so the hotkeys work only while an "
                          "X program has the focus.");
         CloseBus(bus);
-        XCloseDisplay(display);
+        kbtap::CloseOwnDisplay(display);
         return false;
     }
     auto* watch = new Watch;
@@ -565,8 +554,6 @@ bool StartPortalWatch(unsigned long window) {
     watch->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     watch->list = latest;
     watch->relist = true;
-    our_display = display;
-    previous_handler = XSetErrorHandler(OnXError);
     watch->thread = std::thread(Run, std::ref(*watch));
     running = watch;
     return true;
@@ -599,12 +586,7 @@ void StopPortalWatch() {
     Wake(*watch);
     watch->thread.join();
     CloseBus(watch->bus);
-    XCloseDisplay(watch->display);
-    our_display = nullptr;
-    // Hand error handling back, unless someone installed a handler after us.
-    const XErrorHandler now = XSetErrorHandler(previous_handler);
-    if (now != OnXError) XSetErrorHandler(now);
-    previous_handler = nullptr;
+    kbtap::CloseOwnDisplay(watch->display);
     close(watch->wake);
     delete watch;
 }

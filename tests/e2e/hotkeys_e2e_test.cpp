@@ -5,10 +5,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
 #include <cmath>
+#include <memory>
+#include <unistd.h>
 
 #include "support/audio_checks.h"
 #include "support/e2e_support.h"
@@ -110,6 +113,60 @@ TEST_F(ProgramWithHotKeys, F12RecordsPausesAndResumesAndF11StopsWhileAnotherProg
     EXPECT_EQ(other.PressesOf("F11"), 1);
     EXPECT_TRUE(QRegularExpression("^Larkspur - 00:00:0[45]$").match(caption()).hasMatch())
         << caption().toStdString();  // the final time stays
+}
+
+// The X server killed under a recording (a logout): the program ends at once without a crash,
+// its temporary file holds what was recorded, and the next recording keeps it.
+TEST_F(ProgramWithHotKeys, TheXServerKilledUnderARecordingEndsItAndTheNextRecordingKeepsTheFile) {
+    const test::TonePlayer tone(test::TestSink(), 60);
+    ASSERT_TRUE(tone.Started()) << "runs with its own sound server";
+    const test::ProgramCopy program;
+    ASSERT_TRUE(program.Valid());
+    program.Write("Config.ini", "[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
+    const QByteArray fixtureDisplay = qgetenv("DISPLAY");
+    {
+        int pipeFds[2];
+        ASSERT_EQ(::pipe(pipeFds), 0);
+        auto server = std::make_unique<test::Child>(
+            std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"},
+            std::vector<std::string>{}, pipeFds[1]);
+        ::close(pipeFds[1]);
+        char number[16] = {};
+        const ssize_t got = ::read(pipeFds[0], number, sizeof number - 1);
+        ::close(pipeFds[0]);
+        ASSERT_GT(got, 0);
+        qputenv("DISPLAY", ":" + QByteArray(number).trimmed());
+        program.Start(process_);
+        const QStringList windows = test::WaitForProgramWindows();
+        ASSERT_EQ(windows.size(), 1);
+        Xdotool({"key", "F12"});
+        QElapsedTimer recording;
+        recording.start();
+        while (recording.elapsed() < 5000 && QFileInfo(program.Path("~temp.wav")).size() < 200000)
+            QThread::msleep(20);
+        server.reset();  // killed
+        qputenv("DISPLAY", fixtureDisplay);
+        QElapsedTimer ending;
+        ending.start();
+        ASSERT_TRUE(process_.waitForFinished(5000)) << "still running 5 s after the X server went";
+        EXPECT_EQ(process_.exitStatus(), QProcess::NormalExit) << "no crash";
+    }
+    const auto left = test::ReadSoxInfo(program.Path("~temp.wav").toStdString());
+    ASSERT_TRUE(left.valid);
+    EXPECT_GT(double(left.samples) / left.rate, 0.8);
+
+    program.Start(process_);
+    ASSERT_EQ(test::WaitForProgramWindows().size(), 1);
+    Xdotool({"key", "F12"});
+    // Told where it went, in a box in front of the main window.
+    QStringList windows;
+    for (int i = 0; i < 100 && (windows = test::WaitForProgramWindows()).size() < 2; ++i) QThread::msleep(50);
+    ASSERT_EQ(windows.size(), 2);
+    const QStringList kept = QDir(program.Dir()).entryList({"*_*_*.wav"}, QDir::Files);
+    ASSERT_EQ(kept.size(), 1);
+    const auto stat = test::ReadSoxStat(program.Path(kept[0]).toStdString(), 0.3, 0.4);
+    EXPECT_NEAR(stat.frequency, 1000, 50);
+    EXPECT_NEAR(stat.rms, 0.354, 0.03);
 }
 
 }  // namespace
