@@ -1,7 +1,8 @@
 // The system-wide keyboard watch. The X RECORD extension copies every key event of the server to
 // us without grabbing anything, so the focused program still gets its keys. One connection
 // ("data") sits inside XRecordEnableContext on the watch thread; the other ("control") creates and
-// disables the context, looks up key symbols and sends the reports. Keys are forwarded, never kept.
+// disables the context, looks up key symbols and sends the reports. Only keys of the program's
+// list are forwarded; nothing is kept.
 #include "kbtap/kbtap.h"
 
 #include <X11/XKBlib.h>
@@ -11,6 +12,8 @@
 #include <X11/extensions/record.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <bitset>
 #include <future>
@@ -34,6 +37,10 @@ struct Watch {
     Atom message_type = None;
     std::mutex control_lock;   // the control connection is used from both threads
     std::bitset<256> held;     // keys down, to drop the server's auto-repeat; watch thread only
+    // Another client's keyboard grab (a screen locker's), learnt from its requests and the
+    // server's answer, since asking the server would take a grab of our own; watch thread only.
+    XID asking = 0;   // the client whose GrabKeyboard has not been answered yet
+    XID grabber = 0;  // the client holding the keyboard
     std::promise<void> started;  // set once the server records for us, or the watch failed
     bool signalled = false;      // watch thread only
     std::thread thread;
@@ -41,6 +48,8 @@ struct Watch {
 
 std::mutex api_lock;  // SetHook and RemoveHook may come from any thread
 Watch* current = nullptr;
+// The keys of the list last handed over: no other keystroke leaves the watch thread.
+std::array<std::atomic<bool>, 256> listed{};
 
 uint8_t ModifiersOf(unsigned state) {
     uint8_t mods = 0;
@@ -69,7 +78,7 @@ void Report(Watch& watch, bool press, unsigned keycode, unsigned state, Time tim
         if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
     }
     const uint8_t vk = kbtap::VirtualKeyFromKeysym(KeysymOf(watch.control, keycode, state));
-    if (vk == 0) return;
+    if (vk == 0 || !listed[vk].load()) return;
     const uint8_t mods = ModifiersOf(state);
     const uint32_t flags = kbtap::KeyFlags(press, kbtap::ScanCodeFromKeycode(keycode), mods);
     kbtap::SendReport(watch.control, watch.target, watch.message_type, vk, flags, mods, time);
@@ -81,18 +90,35 @@ void OnRecord(XPointer closure, XRecordInterceptData* record) {
         watch.signalled = true;
         watch.started.set_value();
     }
-    if (record->category == XRecordFromServer && record->data_len * 4 >= sizeof(xEvent)) {
+    if (record->category == XRecordFromClient) {
+        const auto* request = reinterpret_cast<const xReq*>(record->data);
+        if (request->reqType == X_GrabKeyboard) watch.asking = record->id_base;
+        if (request->reqType == X_UngrabKeyboard && watch.grabber == record->id_base) watch.grabber = 0;
+    }
+    if (record->category == XRecordClientDied) {
+        if (watch.grabber == record->id_base) watch.grabber = 0;
+        if (watch.asking == record->id_base) watch.asking = 0;
+    }
+    // The only replies recorded are those to GrabKeyboard.
+    if (record->category == XRecordFromServer && record->data_len * 4 >= sizeof(xGrabKeyboardReply) &&
+        reinterpret_cast<const xGenericReply*>(record->data)->type == X_Reply) {
+        if (watch.asking == record->id_base &&
+            reinterpret_cast<const xGrabKeyboardReply*>(record->data)->status == GrabSuccess)
+            watch.grabber = record->id_base;
+        watch.asking = 0;
+    } else if (record->category == XRecordFromServer && record->data_len * 4 >= sizeof(xEvent)) {
         const auto* event = reinterpret_cast<const xEvent*>(record->data);
         const int type = event->u.u.type & 0x7F;
         const unsigned keycode = event->u.u.detail;
         const unsigned state = event->u.keyButtonPointer.state;
         const Time time = event->u.keyButtonPointer.time;
+        // While another client holds the keyboard, what is typed is its own (a password).
         if (type == KeyPress && !watch.held.test(keycode)) {
             watch.held.set(keycode);
-            Report(watch, true, keycode, state, time);
+            if (!watch.grabber) Report(watch, true, keycode, state, time);
         } else if (type == KeyRelease && watch.held.test(keycode)) {
             watch.held.reset(keycode);
-            Report(watch, false, keycode, state, time);
+            if (!watch.grabber) Report(watch, false, keycode, state, time);
         }
     }
     XRecordFreeData(record);
@@ -136,6 +162,11 @@ Watch* StartWatch(Window target) {
     if (range) {
         range->device_events.first = KeyPress;
         range->device_events.last = KeyRelease;
+        range->core_requests.first = X_GrabKeyboard;
+        range->core_requests.last = X_UngrabKeyboard;
+        range->core_replies.first = X_GrabKeyboard;
+        range->core_replies.last = X_GrabKeyboard;
+        range->client_died = True;
         XRecordClientSpec clients = XRecordAllClients;
         watch->context = XRecordCreateContext(watch->control, 0, &clients, 1, &range, 1);
         XFree(range);
@@ -169,6 +200,11 @@ KBTAP_EXPORT void SetHook(unsigned long window, int32_t) {
 
 KBTAP_EXPORT void SetList(const uint8_t* keys, const uint8_t* modifiers, int32_t count) {
     std::lock_guard lock(api_lock);
+    count = keys ? std::clamp(count, 0, 99) : 0;
+    std::bitset<256> now;
+    for (int i = 0; i < count; ++i)
+        if (keys[i] != 0 && keys[i] != 255) now.set(keys[i]);
+    for (std::size_t vk = 0; vk < listed.size(); ++vk) listed[vk] = now.test(vk);
     kbtap::SetPortalList(keys, modifiers, count);
 }
 

@@ -35,7 +35,9 @@ extern "C" {
 void SetHook(unsigned long window, int32_t mode);
 
 /* Hands over the program's hotkey table (at most 99 entries are read); the library keeps a copy.
- * The X watch reports every key and the program matches the combinations itself. Through the
+ * The X watch reports only keys of the list (with whatever modifiers; the program matches the
+ * combinations itself), nothing before the first call, and nothing while another client holds
+ * the keyboard grab (a screen locker). Through the
  * portal, entries 0 (Record / Pause) and 1 (Stop) are bound, anew at each call; a shortcut's
  * activation is reported as a press of the entry's key with the entry's modifiers, its
  * deactivation as the release (scan code from the local keyboard map, time 0). */

@@ -25,6 +25,7 @@ namespace {
 using testing::Xdotool;
 
 constexpr uint32_t kRelease = 0xC0000000u;  // bits 30 and 31
+constexpr int kbtapListSize = 99;
 
 using Library = testing::KbtapLibrary;
 
@@ -36,6 +37,10 @@ protected:
         ASSERT_TRUE(lib_->handle) << dlerror();
         ASSERT_TRUE(lib_->SetHook && lib_->RemoveHook);
         window_.winId();  // the reports go to a window that is never shown
+        // The keys these tests type; only keys of the list are reported.
+        const uint8_t keys[kbtapListSize] = {0x7B, 0x7A, 0x52, 0x26, 0x11, 0x10};
+        const uint8_t modifiers[kbtapListSize] = {};
+        lib_->SetList(keys, modifiers, 6);
         filter_ = std::make_unique<HookMessageFilter>(
             window_.winId(), [this](const THookKeyMessage& m) { reports_.push_back(m); });
     }
@@ -138,6 +143,66 @@ TEST_F(KbtapWatch, AnXErrorDoesNotEndTheProcess) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return ReportsOf(0x7B).size() == 2; }));
     lib_->RemoveHook();
     XSetErrorHandler(qt);
+}
+
+// Nothing but keys of the list leaves the watch: not what else is typed (a password), not a
+// deleted entry's, not one beyond the count.
+TEST_F(KbtapWatch, OnlyKeysOfTheListAreReported) {
+    testing::OtherXClient other;
+    const uint8_t keys[kbtapListSize] = {0x7B, 0xFF, 0x41}, modifiers[kbtapListSize] = {};
+    lib_->SetList(keys, modifiers, 2);
+    lib_->SetHook(window_.winId(), 1);
+    Xdotool({"type", "secret"});
+    Xdotool({"key", "a", "F11", "ctrl+r", "F12"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ReportsOf(0x7B).size() == 2; }));
+    QTest::qWait(200);
+    EXPECT_EQ(reports_.size(), 2u);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return other.PressesOf("F12") == 1; }));
+}
+
+// While another client holds the keyboard (a screen locker), nothing is reported, until it lets
+// go or goes away.
+TEST_F(KbtapWatch, NothingIsReportedWhileAnotherClientHoldsTheKeyboard) {
+    lib_->SetHook(window_.winId(), 1);
+    const auto grabbed = [] {
+        Display* locker = XOpenDisplay(nullptr);
+        EXPECT_EQ(XGrabKeyboard(locker, DefaultRootWindow(locker), False, GrabModeAsync, GrabModeAsync,
+                                CurrentTime),
+                  GrabSuccess);
+        return locker;
+    };
+    // The locker gets the key, and a report would have come with it.
+    const auto lockerGets = [](Display* locker) {
+        for (int i = 0; i < 300; ++i) {
+            while (XPending(locker)) {
+                XEvent event;
+                XNextEvent(locker, &event);
+                if (event.type == KeyRelease) return true;
+            }
+            QTest::qWait(10);
+        }
+        return false;
+    };
+    Display* locker = grabbed();
+    Xdotool({"key", "F12"});
+    EXPECT_TRUE(lockerGets(locker));
+    QTest::qWait(200);
+    EXPECT_TRUE(ReportsOf(0x7B).empty());
+    XUngrabKeyboard(locker, CurrentTime);
+    XSync(locker, False);
+    Xdotool({"key", "F12"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ReportsOf(0x7B).size() == 2; }));
+    XCloseDisplay(locker);
+
+    locker = grabbed();
+    Xdotool({"key", "F11"});
+    EXPECT_TRUE(lockerGets(locker));
+    QTest::qWait(200);
+    EXPECT_TRUE(ReportsOf(0x7A).empty());
+    XCloseDisplay(locker);  // its grab goes with it
+    QTest::qWait(100);
+    Xdotool({"key", "F11"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ReportsOf(0x7A).size() == 2; }));
 }
 
 bool LibraryMapped() {
