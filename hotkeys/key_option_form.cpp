@@ -109,7 +109,7 @@ void TKeyOptionForm::FormKeyDown(const QKeyEvent& key) {
 
 void TKeyOptionForm::Edit1KeyDown(QLineEdit* field, const QKeyEvent& key) {
     const int index = field->property(kTag).toInt();
-    const uint8_t code = VirtualKeyFromQtKey(key.key(), key.modifiers());
+    const uint8_t code = VirtualKeyOfKeyEvent(key);
     // Enter can't be stored (an INI line ends there), and a key without a code can't be matched:
     // the entry and the field keep what they had.
     if (code == vk::Return || code == 0) return;

@@ -24,6 +24,7 @@
 #include "kbtap/keys.h"
 #include "kbtap/portal.h"
 #include "kbtap/report.h"
+#include "platform/keymap.h"
 
 #define KBTAP_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -59,16 +60,6 @@ uint8_t ModifiersOf(unsigned state) {
     return mods;
 }
 
-KeySym KeysymOf(Display* display, unsigned keycode, unsigned state) {
-    // The unshifted symbol names the key (Shift+1 is the 1 key); keypad keys follow Num Lock.
-    KeySym sym = XkbKeycodeToKeysym(display, static_cast<KeyCode>(keycode), 0, 0);
-    if (IsKeypadKey(sym) && (state & Mod2Mask)) {
-        const KeySym numeric = XkbKeycodeToKeysym(display, static_cast<KeyCode>(keycode), 0, 1);
-        if (numeric != NoSymbol) sym = numeric;
-    }
-    return sym;
-}
-
 void Report(Watch& watch, bool press, unsigned keycode, unsigned state, Time time) {
     std::lock_guard lock(watch.control_lock);
     // Keep the key symbols current when the keyboard mapping changes.
@@ -77,7 +68,7 @@ void Report(Watch& watch, bool press, unsigned keycode, unsigned state, Time tim
         XNextEvent(watch.control, &event);
         if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
     }
-    const uint8_t vk = kbtap::VirtualKeyFromKeysym(KeysymOf(watch.control, keycode, state));
+    const uint8_t vk = larkspur::VirtualKeyOfKey(watch.control, keycode, state);
     if (vk == 0 || !listed[vk].load()) return;
     const uint8_t mods = ModifiersOf(state);
     const uint32_t flags = kbtap::KeyFlags(press, kbtap::ScanCodeFromKeycode(keycode), mods);

@@ -1,7 +1,11 @@
 #include "platform/keyboard.h"
 
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <array>
 #include <string_view>
+
+#include "platform/keymap.h"
 
 namespace larkspur {
 namespace {
@@ -132,7 +136,7 @@ uint8_t VirtualKeyFromQtKey(int key, Qt::KeyboardModifiers modifiers) {
         case Qt::Key_Slash: return keypad ? 0x6F : 0xBF;
         case Qt::Key_Semicolon: case Qt::Key_Colon: return 0xBA;
         case Qt::Key_Equal: return 0xBB;
-        case Qt::Key_Comma: case Qt::Key_Less: return 0xBC;
+        case Qt::Key_Comma: return 0xBC;
         case Qt::Key_Underscore: return 0xBD;
         case Qt::Key_Greater: return 0xBE;
         case Qt::Key_Question: return 0xBF;
@@ -141,8 +145,17 @@ uint8_t VirtualKeyFromQtKey(int key, Qt::KeyboardModifiers modifiers) {
         case Qt::Key_Backslash: case Qt::Key_Bar: return 0xDC;
         case Qt::Key_BracketRight: case Qt::Key_BraceRight: return 0xDD;
         case Qt::Key_Apostrophe: case Qt::Key_QuoteDbl: return 0xDE;
+        case Qt::Key_Less: return 0xE2;  // the extra key left of Z on 102-key keyboards
         default: return 0;
     }
+}
+
+uint8_t VirtualKeyOfKeyEvent(const QKeyEvent& key) {
+    const auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    // On xcb the native scan code is the X key code and the native modifiers the X state.
+    if (x11 && x11->display() && key.nativeScanCode() != 0)
+        return VirtualKeyOfKey(x11->display(), key.nativeScanCode(), key.nativeModifiers());
+    return VirtualKeyFromQtKey(key.key(), key.modifiers());
 }
 
 }  // namespace larkspur

@@ -3,6 +3,8 @@
 #include <Qt>
 #include <cstdint>
 
+class QKeyEvent;
+
 // The keyboard as the program sees it: keys are Windows virtual-key codes (so HotKey.ini stays
 // byte-compatible), with their scan codes and display names on a US keyboard.
 namespace larkspur {
@@ -30,5 +32,9 @@ QString GetKeyNameText(uint32_t flags);
 // The virtual-key code of a key event's Qt key, or 0 for a key without one. The keypad modifier
 // tells the keypad's digits and operators apart; a shifted symbol names its key ("!" is the 1 key).
 uint8_t VirtualKeyFromQtKey(int key, Qt::KeyboardModifiers modifiers);
+
+// The virtual-key code of a key event, as the keyboard watch reports the same key: from its X
+// key code and state where the program runs on X, else from its Qt key.
+uint8_t VirtualKeyOfKeyEvent(const QKeyEvent& key);
 
 }  // namespace larkspur

@@ -10,6 +10,11 @@
 #include "support/audio_checks.h"
 #include "support/dies_with_test.h"
 
+// Last: Xlib's macros (None, Bool) clash with names in the headers above.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
 namespace larkspur::testing {
 
 HotKeyFile::HotKeyFile() : path_(dir_.filePath("HotKey.ini").toStdString()) {
@@ -44,6 +49,43 @@ void Xdotool(const QStringList& args) {
     for (const QString& a : args) argv.push_back(a.toStdString());
     const test::CommandResult result = test::RunCommand(argv, std::chrono::seconds(10));
     EXPECT_EQ(result.status, 0) << args.join(' ').toStdString() << ": " << result.output;
+}
+
+namespace {
+
+void Setxkbmap(const QString& layouts) {
+    const test::CommandResult result =
+        test::RunCommand({"setxkbmap", "-layout", layouts.toStdString()}, std::chrono::seconds(10));
+    EXPECT_EQ(result.status, 0) << result.output;
+}
+
+void LockGroup(int group) {
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_TRUE(display);
+    XkbLockGroup(display, XkbUseCoreKbd, group);
+    XSync(display, False);
+    XCloseDisplay(display);
+}
+
+}  // namespace
+
+KeyboardLayout::KeyboardLayout(const QString& layouts, int group) {
+    Setxkbmap(layouts);
+    LockGroup(group);
+}
+
+KeyboardLayout::~KeyboardLayout() {
+    LockGroup(0);
+    Setxkbmap("us");
+}
+
+void TypeKeycode(unsigned keycode) {
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_TRUE(display);
+    XTestFakeKeyEvent(display, keycode, True, CurrentTime);
+    XTestFakeKeyEvent(display, keycode, False, CurrentTime);
+    XSync(display, False);
+    XCloseDisplay(display);
 }
 
 OtherXClient::OtherXClient() {

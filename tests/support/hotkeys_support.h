@@ -32,6 +32,20 @@ void SetTable(int32_t count, std::initializer_list<std::pair<uint8_t, uint8_t>> 
 // Runs xdotool to its end; a failure fails the test.
 void Xdotool(const QStringList& args);
 
+// The X server's keyboard layouts as setxkbmap sets them ("us,de"), with the group of the given
+// index locked, as a layout switch leaves it; "us" again when the object goes.
+class KeyboardLayout {
+public:
+    explicit KeyboardLayout(const QString& layouts, int group = 0);
+    ~KeyboardLayout();
+    KeyboardLayout(const KeyboardLayout&) = delete;
+    KeyboardLayout& operator=(const KeyboardLayout&) = delete;
+};
+
+// Presses and releases the key of an X key code with XTest, in the layout group in force (xdotool
+// switches to the group where it finds a key).
+void TypeKeycode(unsigned keycode);
+
 // xev in a window of its own holding the X input focus: the program the user is typing into.
 class OtherXClient {
 public:

@@ -72,6 +72,7 @@ TEST(HotKeyText, QtKeysMapToTheKeyTheyAreOn) {
     EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_F12, Qt::NoModifier), 0x7B);
     EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Exclam, Qt::ShiftModifier), 0x31);
     EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_BraceLeft, Qt::ShiftModifier), 0xDB);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Less, Qt::NoModifier), 0xE2);  // the key left of Z
     EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_8, Qt::KeypadModifier), 0x68);
     EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_8, Qt::NoModifier), 0x38);
     EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Up, Qt::KeypadModifier), 0x26);
