@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QTest>
 #include <QWidget>
+
+#include "hotkeys/key_option_form.h"  // before Xlib, whose macros take some of its names
+
 #include <X11/Xlib.h>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "hotkeys/hook_message.h"
+#include "hotkeys/hotkey_table.h"
 #include "kbtap/kbtap.h"
 #include "support/hotkeys_support.h"
 #include "support/kbtap_library.h"
@@ -100,6 +104,44 @@ TEST_F(KbtapWatch, KeysTypedIntoAnotherProgramReachTheWindowAndThatProgram) {
 
     EXPECT_TRUE(QTest::qWaitFor([&] { return other.PressesOf("F12") == 1 && other.PressesOf("r") == 1 &&
                                      other.PressesOf("F11") == 1; }));
+}
+
+TEST_F(KbtapWatch, AKeyAFieldStoredIsReportedWithTheSameCodeOnOtherLayouts) {
+    testing::HotKeyFile file;
+    struct Case {
+        const char* layouts;
+        int group;
+        unsigned keycode;
+        uint8_t vk;
+    };
+    for (const Case& c : {Case{"us,de", 1, 29, 0x5A},  // German Z
+                          Case{"us,de", 1, 35, 0xBB},  // German +
+                          Case{"ru,us", 0, 24, 0x51},  // Cyrillic letter on Q's place
+                          Case{"fr", 0, 10, 0x31}}) {  // AZERTY & 1
+        SCOPED_TRACE(std::string(c.layouts) + " key " + std::to_string(c.keycode));
+        testing::KeyboardLayout layout(c.layouts, c.group);
+        {
+            TKeyOptionForm form;
+            form.FormCreate();
+            form.show();
+            form.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+            HotKeyCodes[0] = 0;
+            testing::TypeKeycode(c.keycode);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return HotKeyCodes[0] != 0; }, 3000));
+        }
+        EXPECT_EQ(HotKeyCodes[0], c.vk);
+        // The same key typed into another program, with the field's entry handed over.
+        testing::OtherXClient other;
+        lib_->SetHook(window_.winId(), 1);
+        const uint8_t none[kHotKeyCapacity] = {};
+        lib_->SetList(HotKeyCodes, none, 1);
+        reports_.clear();
+        testing::TypeKeycode(c.keycode);
+        const uint32_t press = ((c.keycode - 8) << 16) | 1;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Has(HotKeyCodes[0], press, 0); }, 3000));
+        lib_->RemoveHook();
+    }
 }
 
 TEST_F(KbtapWatch, AKeyHeldDownReportsOnePress) {
