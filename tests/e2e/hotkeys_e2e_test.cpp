@@ -115,6 +115,55 @@ TEST_F(ProgramWithHotKeys, F12RecordsPausesAndResumesAndF11StopsWhileAnotherProg
         << caption().toStdString();  // the final time stays
 }
 
+// Drives the desktop's stand-in shortcuts backend (tests/fixtures/portal_backend.py).
+QString Backend(const QString& method, const QStringList& args = {}) {
+    return Tool("dbus-send", QStringList{"--session", "--print-reply=literal", "--reply-timeout=3000",
+                                         "--dest=" + qEnvironmentVariable("LARKSPUR_TEST_PORTAL_BACKEND"),
+                                         "/org/freedesktop/portal/desktop", "org.freedesktop.DBus.Mock." + method} +
+                             args);
+}
+
+// On a Wayland session the desktop's global shortcuts drive the program (under XWayland, here
+// Xvfb): Record/Pause starts a recording, pauses it, Stop finishes the file.
+TEST_F(ProgramWithHotKeys, OnWaylandTheDesktopsShortcutsRecordPauseAndStop) {
+    const test::TonePlayer tone(test::TestSink(), 60);
+    ASSERT_TRUE(tone.Started()) << "runs with its own sound server";
+    const test::ProgramCopy program;
+    ASSERT_TRUE(program.Valid());
+    program.Write("Config.ini", "[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_SESSION_TYPE", "wayland");
+    env.insert("WAYLAND_DISPLAY", "wayland-test");
+    process_.setProcessEnvironment(env);
+    program.Start(process_);
+    ASSERT_EQ(test::WaitForProgramWindows().size(), 1);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 5000 && !Backend("Bound").contains("stop")) QThread::msleep(50);
+    ASSERT_TRUE(Backend("Bound").contains("record-pause"));
+
+    clock.restart();
+    Backend("Activate", {"string:record-pause"});  // record
+    while (clock.elapsed() < 2000) QThread::msleep(5);
+    Backend("Activate", {"string:record-pause"});  // pause
+    while (clock.elapsed() < 3000) QThread::msleep(5);
+    Backend("Activate", {"string:stop"});
+    QStringList finished;
+    while (clock.elapsed() < 15000) {
+        finished = QDir(program.Dir()).entryList({"*_*_*.wav"}, QDir::Files);
+        if (!finished.isEmpty() && !QFile::exists(program.Path("~temp.wav"))) break;
+        QThread::msleep(50);
+    }
+    ASSERT_EQ(finished.size(), 1);
+    const std::string path = program.Path(finished[0]).toStdString();
+    const auto info = test::ReadSoxInfo(path);
+    ASSERT_TRUE(info.valid);
+    EXPECT_NEAR(double(info.samples) / info.rate, 2.0, 0.3);
+    const auto stat = test::ReadSoxStat(path, 0.2, 1.5);
+    EXPECT_NEAR(stat.frequency, 1000, 50);
+    EXPECT_NEAR(stat.rms, 0.354, 0.03);
+}
+
 // The X server killed under a recording (a logout): the program ends at once without a crash,
 // its temporary file holds what was recorded, and the next recording keeps it.
 TEST_F(ProgramWithHotKeys, TheXServerKilledUnderARecordingEndsItAndTheNextRecordingKeepsTheFile) {
