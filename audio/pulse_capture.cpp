@@ -517,6 +517,8 @@ struct PulseCapture::Impl {
             live = false;
             capturing = false;
             DropStream();
+            // Between recordings the default output's changes only update what is known of it.
+            source = {};
         }
         file.Close();
         stopAt.reset();
@@ -572,7 +574,6 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
     d.format = format;
     d.bytesPerSecond = format.BytesPerSecond();
     const CaptureSource source = ChosenCaptureSource();
-    d.Describe({});
     d.syncedBytes = 0;
 
     if (const std::uint32_t code = d.Connect()) {
@@ -584,6 +585,7 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
         LoopLock lock(d.loop);
         // The loop's thread reads it when the default output changes.
         d.source = source;
+        d.Describe({});
         const char* device = nullptr;
         if (d.source.kind == CaptureSource::Kind::Named) {
             device = d.source.name.c_str();
@@ -639,6 +641,8 @@ std::uint32_t PulseCapture::Start() {
     Impl& d = *impl_;
     if (!d.loop) return kCaptureNotOpen;
     LoopLock lock(d.loop);
+    // The connection outlives the device's open.
+    if (!d.live) return kCaptureNotOpen;
     if (d.fault != 0) return d.fault;
     if (d.capturing) return kCaptureOk;
     // From here on every failure is the recording's fault, told like one that comes later.
@@ -681,6 +685,8 @@ std::uint32_t PulseCapture::Stop() {
     Impl& d = *impl_;
     if (!d.loop) return kCaptureNotOpen;
     LoopLock lock(d.loop);
+    // The connection outlives the device's open.
+    if (!d.live) return kCaptureNotOpen;
     // A fault that ended the capture is this command's result: the recording stopped there.
     if (!d.capturing) return d.fault;
     // Everything up to the press is either read already or still on its way: wait for it.
@@ -715,6 +721,8 @@ std::uint32_t PulseCapture::Save(const std::string& path) {
     Impl& d = *impl_;
     if (!d.loop) return kCaptureNotOpen;
     LoopLock lock(d.loop);
+    // The connection outlives the device's open.
+    if (!d.live) return kCaptureNotOpen;
     return d.file.SaveTo(path);
 }
 
