@@ -13,8 +13,8 @@ std::array<std::atomic<Display*>, 4> ours{};
 std::array<std::atomic<Display*>, 4> dead{};  // those whose connection was lost
 std::mutex lock;  // opening and closing
 int open_count = 0;
-XErrorHandler previous_error = nullptr;
-XIOErrorHandler previous_io_error = nullptr;
+std::atomic<XErrorHandler> previous_error{nullptr};
+std::atomic<XIOErrorHandler> previous_io_error{nullptr};
 
 bool Ours(Display* display) {
     return std::any_of(ours.begin(), ours.end(), [display](const auto& d) { return d.load() == display; });
@@ -22,13 +22,15 @@ bool Ours(Display* display) {
 
 int OnError(Display* display, XErrorEvent* error) {
     if (Ours(display)) return 0;
-    return previous_error ? previous_error(display, error) : 0;
+    const XErrorHandler previous = previous_error;
+    return previous ? previous(display, error) : 0;
 }
 
 int OnIOError(Display* display) {
     // The display's exit handler runs next and returns.
     if (Ours(display)) return 0;
-    return previous_io_error ? previous_io_error(display) : 0;
+    const XIOErrorHandler previous = previous_io_error;
+    return previous ? previous(display) : 0;
 }
 
 void OnIOErrorExit(Display* display, void*) {

@@ -51,6 +51,16 @@ std::mutex api_lock;  // SetHook and RemoveHook may come from any thread
 Watch* current = nullptr;
 // The keys of the list last handed over: no other keystroke leaves the watch thread.
 std::array<std::atomic<bool>, 256> listed{};
+std::atomic<bool> anyListed{false};
+
+// Nothing may leave the C interface as an exception (a thread that cannot be started).
+template <class F>
+void Safely(F&& f) noexcept {
+    try {
+        f();
+    } catch (...) {
+    }
+}
 
 uint8_t ModifiersOf(unsigned state) {
     uint8_t mods = 0;
@@ -61,6 +71,7 @@ uint8_t ModifiersOf(unsigned state) {
 }
 
 void Report(Watch& watch, bool press, unsigned keycode, unsigned state, Time time) {
+    if (!anyListed) return;
     std::lock_guard lock(watch.control_lock);
     // Keep the key symbols current when the keyboard mapping changes.
     while (XPending(watch.control)) {
@@ -181,28 +192,35 @@ Watch* StartWatch(Window target) {
 }  // namespace
 
 KBTAP_EXPORT void SetHook(unsigned long window, int32_t) {
-    std::lock_guard lock(api_lock);
-    StopLocked();
-    kbtap::StopPortalWatch();
-    // On Wayland the portal's global shortcuts, where offered, take the RECORD watch's place, so
-    // that no key is reported twice.
-    if (window != 0 && !kbtap::StartPortalWatch(window)) current = StartWatch(window);
+    Safely([&] {
+        std::lock_guard lock(api_lock);
+        StopLocked();
+        kbtap::StopPortalWatch();
+        // On Wayland the portal's global shortcuts, where offered, take the RECORD watch's place,
+        // so that no key is reported twice.
+        if (window != 0 && !kbtap::StartPortalWatch(window)) current = StartWatch(window);
+    });
 }
 
 KBTAP_EXPORT void SetList(const uint8_t* keys, const uint8_t* modifiers, int32_t count) {
-    std::lock_guard lock(api_lock);
-    count = keys ? std::clamp(count, 0, 99) : 0;
-    std::bitset<256> now;
-    for (int i = 0; i < count; ++i)
-        if (keys[i] != 0 && keys[i] != 255) now.set(keys[i]);
-    for (std::size_t vk = 0; vk < listed.size(); ++vk) listed[vk] = now.test(vk);
-    kbtap::SetPortalList(keys, modifiers, count);
+    Safely([&] {
+        std::lock_guard lock(api_lock);
+        count = keys ? std::clamp(count, 0, 99) : 0;
+        std::bitset<256> now;
+        for (int i = 0; i < count; ++i)
+            if (keys[i] != 0 && keys[i] != 255) now.set(keys[i]);
+        for (std::size_t vk = 0; vk < listed.size(); ++vk) listed[vk] = now.test(vk);
+        anyListed = now.any();
+        kbtap::SetPortalList(keys, modifiers, count);
+    });
 }
 
 KBTAP_EXPORT void RemoveHook(void) {
-    std::lock_guard lock(api_lock);
-    StopLocked();
-    kbtap::StopPortalWatch();
+    Safely([&] {
+        std::lock_guard lock(api_lock);
+        StopLocked();
+        kbtap::StopPortalWatch();
+    });
 }
 
 // A program that unloads the library or exits without RemoveHook must not leave the watch thread

@@ -80,7 +80,6 @@ struct Watch {
 
     // The watch thread's own.
     enum class Step { Idle, Creating, Binding, Gone } step = Step::Idle;
-    bool registered = false;  // the app id is known to the portal (or it has no registry)
     bool rebind = false;      // a newer list waits for the step in flight to finish
     std::string requests;     // request path prefix of our connection
     std::string request;      // the request whose Response is awaited
@@ -234,7 +233,7 @@ void Tell(Watch& watch, const std::string& text) {
     });
 }
 
-// The shortcuts-spec trigger of a key: "CTRL+ALT+SHIFT+" as held, then the key's keysym name.
+// The desktop's trigger format for a key: "CTRL+ALT+SHIFT+" as held, then the key's keysym name.
 std::string Trigger(uint8_t vk, uint8_t modifiers) {
     const char* name = XKeysymToString(KeysymFromVirtualKey(vk));
     if (!name) return {};
@@ -383,6 +382,8 @@ void OnResponse(Watch& watch, DBusMessage* message) {
             if (key == "session_handle") session = StringAt(value);  // a string, not a path, in 1.16
             if (key == "shortcuts") granted = ShortcutsAt(value);
         });
+    // libdbus ends the process on a malformed path; a portal's answer is not trusted with that.
+    if (!dbus_validate_path(session.c_str(), nullptr)) session.clear();
     if (watch.step == Watch::Step::Creating && !session.empty()) {
         watch.session = session;
         BindShortcuts(watch);
@@ -456,21 +457,9 @@ void Subscribe(Watch& watch) {
     for (const std::string& rule : rules) dbus_bus_add_match(watch.bus, rule.c_str(), nullptr);
 }
 
-// Portals from 1.21 on know a program outside a sandbox only by the app id it registers; older
-// ones have no registry and answer with an error, which changes nothing.
-void Register(Watch& watch) {
-    DBusMessage* message = PortalCall(kPortalPath, "org.freedesktop.host.portal.Registry", "Register");
-    DBusMessageIter it;
-    dbus_message_iter_init_append(message, &it);
-    AppendString(&it, kAppId);
-    AppendOptions(&it, {});
-    Call(watch, message, [&watch](DBusMessage*) { watch.registered = true; });
-}
-
 void Run(Watch& watch) {
     dbus_connection_add_filter(watch.bus, OnSignal, &watch, nullptr);
     Subscribe(watch);
-    Register(watch);
     for (;;) {
         {
             std::lock_guard lock(watch.lock);
@@ -479,7 +468,7 @@ void Run(Watch& watch) {
             watch.relist = false;
         }
         while (dbus_connection_dispatch(watch.bus) == DBUS_DISPATCH_DATA_REMAINS) {}
-        if (watch.rebind && watch.registered && watch.step == Watch::Step::Idle) {
+        if (watch.rebind && watch.step == Watch::Step::Idle) {
             watch.rebind = false;
             Bind(watch);
         }
@@ -514,6 +503,20 @@ void CloseBus(DBusConnection* bus) {
     dbus_connection_unref(bus);
 }
 
+// Portals from 1.21 on know a program outside a sandbox only by the app id it registers, before
+// any other call on the connection; older ones have no registry and answer with an error, which
+// changes nothing.
+void Register(DBusConnection* bus) {
+    DBusMessage* message = PortalCall(kPortalPath, "org.freedesktop.host.portal.Registry", "Register");
+    DBusMessageIter it;
+    dbus_message_iter_init_append(message, &it);
+    AppendString(&it, kAppId);
+    AppendOptions(&it, {});
+    DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, message, kProbeMs, nullptr);
+    dbus_message_unref(message);
+    if (reply) dbus_message_unref(reply);
+}
+
 bool OffersShortcuts(DBusConnection* bus) {
     DBusMessage* message = PortalCall(kPortalPath, DBUS_INTERFACE_PROPERTIES, "Get");
     DBusMessageIter it;
@@ -538,7 +541,10 @@ bool StartPortalWatch(unsigned long window) {
     DBusConnection* bus = dbus_bus_get_private(DBUS_BUS_SESSION, nullptr);
     // A lost bus must leave the program running.
     if (bus) dbus_connection_set_exit_on_disconnect(bus, FALSE);
-    if (!bus || !OffersShortcuts(bus)) {
+    if (bus) Register(bus);
+    const int wake = bus ? eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK) : -1;
+    if (wake < 0 || !OffersShortcuts(bus)) {
+        if (wake >= 0) close(wake);
         if (!told_x_only.exchange(true))
             TellNow(bus, "this desktop offers no global shortcuts, so the hotkeys work only while an "
                          "X program has the focus.");
@@ -551,7 +557,7 @@ bool StartPortalWatch(unsigned long window) {
     watch->display = display;
     watch->target = window;
     watch->type = XInternAtom(display, KBTAP_MESSAGE_ATOM, False);
-    watch->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    watch->wake = wake;
     watch->list = latest;
     watch->relist = true;
     watch->thread = std::thread(Run, std::ref(*watch));
@@ -560,7 +566,6 @@ bool StartPortalWatch(unsigned long window) {
 }
 
 void SetPortalList(const uint8_t* keys, const uint8_t* modifiers, int32_t count) {
-    count = keys ? std::clamp(count, 0, 99) : 0;
     List list;
     list.keys.assign(keys, keys + count);
     if (modifiers) list.modifiers.assign(modifiers, modifiers + count);

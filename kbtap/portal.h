@@ -10,7 +10,8 @@ namespace kbtap {
 // the hotkeys work only while an X program has the focus.
 bool StartPortalWatch(unsigned long window);
 
-// Keeps a copy of the list; a running portal watch binds its entries anew in a new session.
+// Keeps a copy of the list (`count` entries, at most 99); a running portal watch binds its
+// entries anew in a new session.
 void SetPortalList(const uint8_t* keys, const uint8_t* modifiers, int32_t count);
 
 // Ends the portal watch, if one runs: its session is closed and its thread has ended on return.
