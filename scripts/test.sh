@@ -6,7 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh" --test
 "$root/scripts/build.sh"
-unset DISPLAY WAYLAND_DISPLAY PULSE_SERVER
+unset DISPLAY WAYLAND_DISPLAY PULSE_SERVER XDG_SESSION_TYPE XDG_CURRENT_DESKTOP
 ctest --test-dir "$root/build" --output-on-failure -j "$(nproc)"
 # Every parser of files on disk under libFuzzer and ASan, 48 s in all, in a clang build of its own.
 "$root/tests/fuzz/run.sh" 48
