@@ -24,6 +24,29 @@ using test::Tool;
 using testing::OtherXClient;
 using testing::Xdotool;
 
+// The recording the program finished under an automatic name, once the temporary file is gone,
+// waiting until the clock reaches untilMs; empty when there is none.
+std::string FinishedRecording(const test::ProgramCopy& program, const QElapsedTimer& clock, qint64 untilMs) {
+    const QRegularExpression automatic("^\\d{4}(_\\d{1,2}){5}\\.wav$");
+    QStringList finished;
+    while (clock.elapsed() < untilMs) {
+        finished = QDir(program.Dir()).entryList(QDir::Files).filter(automatic);
+        if (!finished.isEmpty() && !QFile::exists(program.Path("~temp.wav"))) break;
+        QThread::msleep(50);
+    }
+    return finished.size() == 1 ? program.Path(finished[0]).toStdString() : std::string();
+}
+
+// Points DISPLAY at another X server while it lives.
+class DisplayFor {
+public:
+    explicit DisplayFor(const QByteArray& display) { qputenv("DISPLAY", display); }
+    ~DisplayFor() { qputenv("DISPLAY", old_); }
+
+private:
+    QByteArray old_ = qgetenv("DISPLAY");
+};
+
 class ProgramWithHotKeys : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_FALSE(qgetenv("DISPLAY").isEmpty()) << "runs under its own Xvfb"; }
@@ -89,15 +112,8 @@ TEST_F(ProgramWithHotKeys, F12RecordsPausesAndResumesAndF11StopsWhileAnotherProg
     at(7000);
     Xdotool({"key", "F11"});  // stop
 
-    const QRegularExpression automatic("^\\d{4}(_\\d{1,2}){5}\\.wav$");
-    QStringList finished;
-    while (clock.elapsed() < 20000) {
-        finished = QDir(program.Dir()).entryList(QDir::Files).filter(automatic);
-        if (!finished.isEmpty() && !QFile::exists(program.Path("~temp.wav"))) break;
-        QThread::msleep(50);
-    }
-    ASSERT_EQ(finished.size(), 1);
-    const std::string path = program.Path(finished[0]).toStdString();
+    const std::string path = FinishedRecording(program, clock, 20000);
+    ASSERT_FALSE(path.empty());
     const auto info = test::ReadSoxInfo(path);
     ASSERT_TRUE(info.valid);
     EXPECT_NEAR(double(info.samples) / info.rate, 5.0, 0.3);
@@ -148,14 +164,8 @@ TEST_F(ProgramWithHotKeys, OnWaylandTheDesktopsShortcutsRecordPauseAndStop) {
     Backend("Activate", {"string:record-pause"});  // pause
     while (clock.elapsed() < 3000) QThread::msleep(5);
     Backend("Activate", {"string:stop"});
-    QStringList finished;
-    while (clock.elapsed() < 15000) {
-        finished = QDir(program.Dir()).entryList({"*_*_*.wav"}, QDir::Files);
-        if (!finished.isEmpty() && !QFile::exists(program.Path("~temp.wav"))) break;
-        QThread::msleep(50);
-    }
-    ASSERT_EQ(finished.size(), 1);
-    const std::string path = program.Path(finished[0]).toStdString();
+    const std::string path = FinishedRecording(program, clock, 15000);
+    ASSERT_FALSE(path.empty());
     const auto info = test::ReadSoxInfo(path);
     ASSERT_TRUE(info.valid);
     EXPECT_NEAR(double(info.samples) / info.rate, 2.0, 0.3);
@@ -172,7 +182,6 @@ TEST_F(ProgramWithHotKeys, TheXServerKilledUnderARecordingEndsItAndTheNextRecord
     const test::ProgramCopy program;
     ASSERT_TRUE(program.Valid());
     program.Write("Config.ini", "[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
-    const QByteArray fixtureDisplay = qgetenv("DISPLAY");
     {
         int pipeFds[2];
         ASSERT_EQ(::pipe(pipeFds), 0);
@@ -184,7 +193,7 @@ TEST_F(ProgramWithHotKeys, TheXServerKilledUnderARecordingEndsItAndTheNextRecord
         const ssize_t got = ::read(pipeFds[0], number, sizeof number - 1);
         ::close(pipeFds[0]);
         ASSERT_GT(got, 0);
-        qputenv("DISPLAY", ":" + QByteArray(number).trimmed());
+        const DisplayFor display(":" + QByteArray(number).trimmed());
         program.Start(process_);
         const QStringList windows = test::WaitForProgramWindows();
         ASSERT_EQ(windows.size(), 1);
@@ -194,9 +203,6 @@ TEST_F(ProgramWithHotKeys, TheXServerKilledUnderARecordingEndsItAndTheNextRecord
         while (recording.elapsed() < 5000 && QFileInfo(program.Path("~temp.wav")).size() < 200000)
             QThread::msleep(20);
         server.reset();  // killed
-        qputenv("DISPLAY", fixtureDisplay);
-        QElapsedTimer ending;
-        ending.start();
         ASSERT_TRUE(process_.waitForFinished(5000)) << "still running 5 s after the X server went";
         EXPECT_EQ(process_.exitStatus(), QProcess::NormalExit) << "no crash";
     }

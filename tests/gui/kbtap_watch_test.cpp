@@ -29,11 +29,9 @@ namespace {
 using testing::Xdotool;
 
 constexpr uint32_t kRelease = 0xC0000000u;  // bits 30 and 31
-constexpr int kbtapListSize = 99;
+constexpr int kListSize = 99;
 
 using Library = testing::KbtapLibrary;
-
-int CountEntries(const char* dir) { return static_cast<int>(QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size()); }
 
 class KbtapWatch : public ::testing::Test {
 protected:
@@ -42,8 +40,8 @@ protected:
         ASSERT_TRUE(lib_->SetHook && lib_->RemoveHook);
         window_.winId();  // the reports go to a window that is never shown
         // The keys these tests type; only keys of the list are reported.
-        const uint8_t keys[kbtapListSize] = {0x7B, 0x7A, 0x52, 0x26, 0x11, 0x10};
-        const uint8_t modifiers[kbtapListSize] = {};
+        const uint8_t keys[kListSize] = {0x7B, 0x7A, 0x52, 0x26, 0x11, 0x10};
+        const uint8_t modifiers[kListSize] = {};
         lib_->SetList(keys, modifiers, 6);
         filter_ = std::make_unique<HookMessageFilter>(
             window_.winId(), [this](const THookKeyMessage& m) { reports_.push_back(m); });
@@ -191,7 +189,7 @@ TEST_F(KbtapWatch, AnXErrorDoesNotEndTheProcess) {
 // deleted entry's, not one beyond the count.
 TEST_F(KbtapWatch, OnlyKeysOfTheListAreReported) {
     testing::OtherXClient other;
-    const uint8_t keys[kbtapListSize] = {0x7B, 0xFF, 0x41}, modifiers[kbtapListSize] = {};
+    const uint8_t keys[kListSize] = {0x7B, 0xFF, 0x41}, modifiers[kListSize] = {};
     lib_->SetList(keys, modifiers, 2);
     lib_->SetHook(window_.winId(), 1);
     Xdotool({"type", "secret"});
@@ -242,7 +240,13 @@ TEST_F(KbtapWatch, NothingIsReportedWhileAnotherClientHoldsTheKeyboard) {
     QTest::qWait(200);
     EXPECT_TRUE(ReportsOf(0x7A).empty());
     XCloseDisplay(locker);  // its grab goes with it
-    QTest::qWait(100);
+    Display* probe = XOpenDisplay(nullptr);
+    for (int i = 0; i < 100 && XGrabKeyboard(probe, DefaultRootWindow(probe), False, GrabModeAsync,
+                                             GrabModeAsync, CurrentTime) != GrabSuccess;
+         ++i)
+        QTest::qWait(20);
+    XUngrabKeyboard(probe, CurrentTime);
+    XCloseDisplay(probe);
     Xdotool({"key", "F11"});
     EXPECT_TRUE(QTest::qWaitFor([&] { return ReportsOf(0x7A).size() == 2; }));
 }
@@ -256,14 +260,14 @@ bool LibraryMapped() {
 TEST_F(KbtapWatch, RepeatedLoadHookRemoveLeavesNoThreadOrConnection) {
     lib_.reset();
     ASSERT_FALSE(LibraryMapped());
-    const int threads = CountEntries("/proc/self/task");
-    const int files = CountEntries("/proc/self/fd");
+    const int threads = testing::CountEntries("/proc/self/task");
+    const int files = testing::CountEntries("/proc/self/fd");
     {
         Library lib;
         lib.SetHook(window_.winId(), 1);
         // While hooked: one watch thread and two connections more, so the counts see them.
-        EXPECT_EQ(CountEntries("/proc/self/task"), threads + 1);
-        EXPECT_EQ(CountEntries("/proc/self/fd"), files + 2);
+        EXPECT_EQ(testing::CountEntries("/proc/self/task"), threads + 1);
+        EXPECT_EQ(testing::CountEntries("/proc/self/fd"), files + 2);
         lib.RemoveHook();
     }
     for (int i = 0; i < 100; ++i) {
@@ -273,29 +277,29 @@ TEST_F(KbtapWatch, RepeatedLoadHookRemoveLeavesNoThreadOrConnection) {
         lib.RemoveHook();
     }
     EXPECT_FALSE(LibraryMapped());  // really unloaded each time
-    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
-    EXPECT_EQ(CountEntries("/proc/self/fd"), files);
+    EXPECT_EQ(testing::CountEntries("/proc/self/task"), threads);
+    EXPECT_EQ(testing::CountEntries("/proc/self/fd"), files);
     // An unload without RemoveHook stops the watch as well.
     {
         Library lib;
         lib.SetHook(window_.winId(), 1);
-        EXPECT_EQ(CountEntries("/proc/self/task"), threads + 1);
+        EXPECT_EQ(testing::CountEntries("/proc/self/task"), threads + 1);
     }
-    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
-    EXPECT_EQ(CountEntries("/proc/self/fd"), files);
+    EXPECT_EQ(testing::CountEntries("/proc/self/task"), threads);
+    EXPECT_EQ(testing::CountEntries("/proc/self/fd"), files);
 }
 
 TEST_F(KbtapWatch, WithoutADisplayOrAWindowSetHookDoesNothing) {
     const std::string display = std::getenv("DISPLAY");
-    const int threads = CountEntries("/proc/self/task");
+    const int threads = testing::CountEntries("/proc/self/task");
     unsetenv("DISPLAY");
     lib_->SetHook(window_.winId(), 1);
-    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+    EXPECT_EQ(testing::CountEntries("/proc/self/task"), threads);
     lib_->RemoveHook();
     setenv("DISPLAY", display.c_str(), 1);
     // A program not on X has no window id to give.
     lib_->SetHook(0, 1);
-    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+    EXPECT_EQ(testing::CountEntries("/proc/self/task"), threads);
     testing::OtherXClient other;
     Xdotool({"key", "F12"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return other.PressesOf("F12") == 1; }));

@@ -1,6 +1,7 @@
 // The built libkbtap.so, loaded from the program's output folder as the program loads it, and
 // unloaded with the object.
 #pragma once
+#include <QDir>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <string>
@@ -29,5 +30,10 @@ struct KbtapLibrary {
     KbtapLibrary(const KbtapLibrary&) = delete;
     KbtapLibrary& operator=(const KbtapLibrary&) = delete;
 };
+
+// The entries of a folder of /proc: a process's threads (task) or open files (fd).
+inline int CountEntries(const char* dir) {
+    return static_cast<int>(QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
+}
 
 }  // namespace larkspur::testing
