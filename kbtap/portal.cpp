@@ -80,6 +80,7 @@ struct Watch {
 
     // The watch thread's own.
     enum class Step { Idle, Creating, Binding, Gone } step = Step::Idle;
+    bool disconnected = false;  // from the bus itself: nothing comes back
     bool rebind = false;      // a newer list waits for the step in flight to finish
     std::string requests;     // request path prefix of our connection
     std::string request;      // the request whose Response is awaited
@@ -285,7 +286,7 @@ void Lost(Watch& watch) {
     watch.step = Watch::Step::Gone;
     watch.session.clear();
     watch.request.clear();
-    TellOnTerminal("the desktop portal has gone; the hotkeys work again after Larkspur is restarted.");
+    TellOnTerminal("the desktop portal has gone; the hotkeys work again when it is back.");
 }
 
 // A new token; its request's Response is the one awaited from now on.
@@ -404,17 +405,40 @@ void Report(Watch& watch, const std::string& id, bool press) {
     }
 }
 
+// Portals from 1.21 on know a program outside a sandbox only by the app id it registers, before
+// any other call on the connection; older ones have no registry and answer with an error, which
+// changes nothing.
+void Register(DBusConnection* bus) {
+    DBusMessage* message = PortalCall(kPortalPath, "org.freedesktop.host.portal.Registry", "Register");
+    DBusMessageIter it;
+    dbus_message_iter_init_append(message, &it);
+    AppendString(&it, kAppId);
+    AppendOptions(&it, {});
+    DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, message, kProbeMs, nullptr);
+    dbus_message_unref(message);
+    if (reply) dbus_message_unref(reply);
+}
+
 DBusHandlerResult OnSignal(DBusConnection*, DBusMessage* message, void* data) {
     Watch& watch = *static_cast<Watch*>(data);
     if (dbus_message_get_type(message) != DBUS_MESSAGE_TYPE_SIGNAL) return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
     if (dbus_message_is_signal(message, DBUS_INTERFACE_LOCAL, "Disconnected")) {
         Lost(watch);
+        watch.disconnected = true;
     } else if (dbus_message_is_signal(message, DBUS_INTERFACE_DBUS, "NameOwnerChanged")) {
         const char *name = nullptr, *before = nullptr, *after = nullptr;
         if (dbus_message_get_args(message, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &before,
                                   DBUS_TYPE_STRING, &after, DBUS_TYPE_INVALID) &&
-            std::strcmp(name, kPortal) == 0 && !*after)
-            Lost(watch);
+            std::strcmp(name, kPortal) == 0) {
+            if (!*after) {
+                Lost(watch);
+            } else if (watch.step == Watch::Step::Gone && !watch.disconnected) {
+                // A portal started anew knows nothing of us: register and bind again.
+                Register(watch.bus);
+                watch.step = Watch::Step::Idle;
+                watch.rebind = true;
+            }
+        }
     } else if (watch.step == Watch::Step::Gone) {
         // Nothing of the portal counts any more.
     } else if (dbus_message_is_signal(message, kRequestInterface, "Response")) {
@@ -501,20 +525,6 @@ void CloseBus(DBusConnection* bus) {
     if (!bus) return;
     dbus_connection_close(bus);
     dbus_connection_unref(bus);
-}
-
-// Portals from 1.21 on know a program outside a sandbox only by the app id it registers, before
-// any other call on the connection; older ones have no registry and answer with an error, which
-// changes nothing.
-void Register(DBusConnection* bus) {
-    DBusMessage* message = PortalCall(kPortalPath, "org.freedesktop.host.portal.Registry", "Register");
-    DBusMessageIter it;
-    dbus_message_iter_init_append(message, &it);
-    AppendString(&it, kAppId);
-    AppendOptions(&it, {});
-    DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, message, kProbeMs, nullptr);
-    dbus_message_unref(message);
-    if (reply) dbus_message_unref(reply);
 }
 
 bool OffersShortcuts(DBusConnection* bus) {

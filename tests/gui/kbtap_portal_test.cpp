@@ -11,6 +11,7 @@
 #include <QDBusObjectPath>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTest>
 #include <QWidget>
 #include <csignal>
@@ -22,6 +23,7 @@
 #include "hotkeys/hook_message.h"
 #include "kbtap/kbtap.h"
 #include "support/hotkeys_support.h"
+#include "support/dies_with_test.h"
 #include "support/kbtap_library.h"
 
 namespace larkspur {
@@ -223,7 +225,7 @@ TEST_F(KbtapPortal, RemoveHookClosesTheSessionAndLeavesNothingBehind) {
     EXPECT_EQ(testing::CountEntries("/proc/self/fd"), files);
 }
 
-// Kills the portal: the last of this suite.
+// Kills the portal, starts it anew and kills it again: the last of this suite.
 TEST_F(KbtapPortal, ThePortalDyingLeavesTheProgramRunning) {
     lib_.SetHook(window_.winId(), 1);
     SetList({{0x7B, 0}, {0x7A, 0}});
@@ -233,6 +235,29 @@ TEST_F(KbtapPortal, ThePortalDyingLeavesTheProgramRunning) {
         return !QDBusConnection::sessionBus().interface()->isServiceRegistered("org.freedesktop.portal.Desktop");
     }));
     SetList({{0x52, KBTAP_CTRL}, {0x7A, 0}});
+
+    // A portal started anew gets the list last handed over, and its shortcuts are reported.
+    QProcess portal;
+    test::DieWithTest(portal);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DESKTOP_PORTAL_DIR", qEnvironmentVariable("LARKSPUR_TEST_PORTAL_DIR"));
+    env.insert("XDG_CURRENT_DESKTOP", "test");
+    portal.setProcessEnvironment(env);
+    portal.start("/usr/libexec/xdg-desktop-portal", {"-r"});
+    // The sessions of the portal that died stay open in the backend.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] { return Bound().contains(QStringList{"record-pause", "Record / Pause", "CTRL+r"}); }, 10000))
+        << Bound().size();
+    Backend("Activate", {QStringLiteral("record-pause")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reports_.size() == 1; }));
+    EXPECT_EQ(reports_[0].WParam, 0x52u);
+    reports_.clear();
+    portal.kill();
+    ASSERT_TRUE(portal.waitForFinished(5000));
+    ASSERT_TRUE(QTest::qWaitFor([] {
+        return !QDBusConnection::sessionBus().interface()->isServiceRegistered("org.freedesktop.portal.Desktop");
+    }));
+
     QElapsedTimer timer;
     timer.start();
     lib_.RemoveHook();
