@@ -407,16 +407,22 @@ void Report(Watch& watch, const std::string& id, bool press) {
 
 // Portals from 1.21 on know a program outside a sandbox only by the app id it registers, before
 // any other call on the connection; older ones have no registry and answer with an error, which
-// changes nothing.
-void Register(DBusConnection* bus) {
+// changes nothing. False where nothing answered in time.
+bool Register(DBusConnection* bus) {
     DBusMessage* message = PortalCall(kPortalPath, "org.freedesktop.host.portal.Registry", "Register");
     DBusMessageIter it;
     dbus_message_iter_init_append(message, &it);
     AppendString(&it, kAppId);
     AppendOptions(&it, {});
-    DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, message, kProbeMs, nullptr);
+    DBusError error;
+    dbus_error_init(&error);
+    DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, message, kProbeMs, &error);
     dbus_message_unref(message);
     if (reply) dbus_message_unref(reply);
+    const bool answered = !dbus_error_has_name(&error, DBUS_ERROR_NO_REPLY) &&
+                          !dbus_error_has_name(&error, DBUS_ERROR_TIMEOUT);
+    dbus_error_free(&error);
+    return answered;
 }
 
 DBusHandlerResult OnSignal(DBusConnection*, DBusMessage* message, void* data) {
@@ -527,17 +533,29 @@ void CloseBus(DBusConnection* bus) {
     dbus_connection_unref(bus);
 }
 
-bool OffersShortcuts(DBusConnection* bus) {
+const char kNoAnswer[] = "the desktop portal did not answer in time";
+
+// Why the portal's global shortcuts cannot be used; empty where they can.
+std::string ShortcutsMissing(DBusConnection* bus) {
+    if (!bus) return "there is no session bus";
     DBusMessage* message = PortalCall(kPortalPath, DBUS_INTERFACE_PROPERTIES, "Get");
     DBusMessageIter it;
     dbus_message_iter_init_append(message, &it);
     AppendString(&it, kShortcutsInterface);
     AppendString(&it, "version");
-    DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, message, kProbeMs, nullptr);
+    DBusError error;
+    dbus_error_init(&error);
+    DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, message, kProbeMs, &error);
     dbus_message_unref(message);
-    if (!reply) return false;
-    dbus_message_unref(reply);
-    return true;
+    std::string missing;
+    if (reply) dbus_message_unref(reply);
+    // A portal starting at login may take longer than start-up can wait.
+    else if (dbus_error_has_name(&error, DBUS_ERROR_NO_REPLY) || dbus_error_has_name(&error, DBUS_ERROR_TIMEOUT))
+        missing = kNoAnswer;
+    else
+        missing = "this desktop offers no global shortcuts";
+    dbus_error_free(&error);
+    return missing;
 }
 
 }  // namespace
@@ -551,13 +569,16 @@ bool StartPortalWatch(unsigned long window) {
     DBusConnection* bus = dbus_bus_get_private(DBUS_BUS_SESSION, nullptr);
     // A lost bus must leave the program running.
     if (bus) dbus_connection_set_exit_on_disconnect(bus, FALSE);
-    if (bus) Register(bus);
+    // A portal that does not answer the first call is not asked again: start-up waits for it.
+    const bool answers = !bus || Register(bus);
     const int wake = bus ? eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK) : -1;
-    if (wake < 0 || !OffersShortcuts(bus)) {
+    const std::string missing = !answers      ? std::string(kNoAnswer)
+                                : bus && wake < 0 ? std::string("no wake-up could be made")
+                                                  : ShortcutsMissing(bus);
+    if (!missing.empty()) {
         if (wake >= 0) close(wake);
         if (!told_x_only.exchange(true))
-            TellNow(bus, "this desktop offers no global shortcuts, so the hotkeys work only while an "
-                         "X program has the focus.");
+            TellNow(bus, missing + ", so the hotkeys work only while an X program has the focus.");
         CloseBus(bus);
         kbtap::CloseOwnDisplay(display);
         return false;

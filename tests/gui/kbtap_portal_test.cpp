@@ -225,6 +225,21 @@ TEST_F(KbtapPortal, RemoveHookClosesTheSessionAndLeavesNothingBehind) {
     EXPECT_EQ(testing::CountEntries("/proc/self/fd"), files);
 }
 
+// A portal that does not answer while the program starts (one still starting at login) leaves
+// the keyboard watch in place, and the user is told why.
+TEST_F(KbtapPortal, APortalThatDoesNotAnswerInTimeLeavesTheKeyboardWatch) {
+    const int portal = qEnvironmentVariableIntValue("LARKSPUR_TEST_PORTAL_PID");
+    ASSERT_EQ(kill(portal, SIGSTOP), 0);
+    lib_.SetHook(window_.winId(), 1);
+    kill(portal, SIGCONT);
+    SetList({{0x7B, 0}, {0x7A, 0}});
+    testing::OtherXClient other;
+    Xdotool({"key", "F12"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return reports_.size() == 2 && reports_[0].WParam == 0x7B; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ToldNow().isEmpty(); }));
+    EXPECT_TRUE(ToldNow()[0].contains("did not answer in time")) << ToldNow()[0].toStdString();
+}
+
 // Kills the portal, starts it anew and kills it again: the last of this suite.
 TEST_F(KbtapPortal, ThePortalDyingLeavesTheProgramRunning) {
     lib_.SetHook(window_.winId(), 1);
