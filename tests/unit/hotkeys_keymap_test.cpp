@@ -19,7 +19,7 @@ namespace {
 // X key codes of the main block, the key left of Z (94) included.
 std::vector<unsigned> MainBlock() {
     std::vector<unsigned> keys{94};
-    for (const auto [first, last] : {std::pair{10u, 21u}, {24u, 35u}, {38u, 48u}, {51u, 61u}})
+    for (const auto& [first, last] : {std::pair{10u, 21u}, {24u, 35u}, {38u, 48u}, {51u, 61u}})
         for (unsigned key = first; key <= last; ++key) keys.push_back(key);
     return keys;
 }
@@ -70,7 +70,9 @@ TEST_F(Keymap, KeysTakeTheCodesOfTheirCharactersInTheActiveGroup) {
         EXPECT_EQ(Code(24, 0), 0x51);
         for (unsigned key : MainBlock()) {
             const uint8_t us = Code(key, 1);
-            if ((us >= 'A' && us <= 'Z') || (us >= '0' && us <= '9')) EXPECT_EQ(Code(key, 0), us) << key;
+            if ((us >= 'A' && us <= 'Z') || (us >= '0' && us <= '9')) {
+                EXPECT_EQ(Code(key, 0), us) << key;
+            }
         }
     }
 }
