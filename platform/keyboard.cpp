@@ -1,11 +1,7 @@
 #include "platform/keyboard.h"
 
-#include <QGuiApplication>
-#include <QKeyEvent>
 #include <array>
 #include <string_view>
-
-#include "platform/keymap.h"
 
 namespace larkspur {
 namespace {
@@ -148,14 +144,6 @@ uint8_t VirtualKeyFromQtKey(int key, Qt::KeyboardModifiers modifiers) {
         case Qt::Key_Less: return 0xE2;  // the extra key left of Z on 102-key keyboards
         default: return 0;
     }
-}
-
-uint8_t VirtualKeyOfKeyEvent(const QKeyEvent& key) {
-    const auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    // On xcb the native scan code is the X key code and the native modifiers the X state.
-    if (x11 && x11->display() && key.nativeScanCode() != 0)
-        return VirtualKeyOfKey(x11->display(), key.nativeScanCode(), key.nativeModifiers());
-    return VirtualKeyFromQtKey(key.key(), key.modifiers());
 }
 
 }  // namespace larkspur
