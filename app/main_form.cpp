@@ -435,7 +435,8 @@ void TForm1::ShowLevels() {
         Panel1->ShowNothing();
         return;
     }
-    if (isMinimized() || !windowHandle() || !windowHandle()->isExposed()) return;
+    // Off screen the timer rests; the window's next expose starts it again.
+    if (isMinimized() || !windowHandle() || !windowHandle()->isExposed()) return levelTimer_->stop();
     const bool fresh = levels != levelTap_;
     if (fresh) {
         levelTap_ = levels;
@@ -489,9 +490,17 @@ void TForm1::About1Click() {
 
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
+    if (windowHandle()) windowHandle()->installEventFilter(this);  // installed again, it is not doubled
     if (centred_) return;
     centred_ = true;
     if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed() &&
+        recording_->Levels() && !levelTimer_->isActive())
+        levelTimer_->start();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -147,6 +147,8 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Starts the level meter's timer again when the window comes back on screen.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:

@@ -123,10 +123,12 @@ TEST_F(RecordingWindowTest, TheStripFollowsTheRecordingAndASilentOneIsToldAtTheF
     RecordFor(1s);
     QTest::qWait(120);
     EXPECT_TRUE(form_->Panel1->text().isEmpty());
-    form_->ToolButton3Click();
-    TakeBoxes();
+    // Once on screen it follows the same recording.
     form_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form_->Panel1->text().isEmpty(); }, 2000));
+    form_->ToolButton3Click();
+    TakeBoxes();
     for (const bool silent : {false, true}) {
         capture_->DeliverSilence(silent);
         form_->ToolButton1Click();
