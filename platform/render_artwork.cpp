@@ -34,10 +34,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString svg = QString::fromLocal8Bit(argv[1]);
-    const QRegularExpression spec(QStringLiteral("^(.+)=(\\d+)x(\\d+)@(\\d+)$"));
+    const QRegularExpression request(QStringLiteral("^(.+)=(\\d+)x(\\d+)@(\\d+)$"));
     for (int i = 2; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
-        const auto m = spec.match(arg);
+        const auto m = request.match(arg);
         const QString file = m.captured(1);
         const QSize size(m.captured(2).toInt(), m.captured(3).toInt());
         if (!m.hasMatch() || size.isEmpty() || !QDir().mkpath(QFileInfo(file).path()) ||
