@@ -56,6 +56,18 @@ protected:
         process_.waitForFinished(5000);
     }
 
+    // A tone playing for the given seconds, and a copy of the program that records WAV (44100 Hz,
+    // 16 bit, stereo), named automatically.
+    void ToneAndWaveProgram(double seconds) {
+        tone_ = std::make_unique<test::TonePlayer>(test::TestSink(), seconds);
+        ASSERT_TRUE(tone_->Started()) << "runs with its own sound server";
+        program_ = std::make_unique<test::ProgramCopy>();
+        ASSERT_TRUE(program_->Valid());
+        program_->Write("Config.ini", "[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
+    }
+
+    std::unique_ptr<test::TonePlayer> tone_;
+    std::unique_ptr<test::ProgramCopy> program_;
     QProcess process_;
 };
 
@@ -78,12 +90,8 @@ TEST_F(ProgramWithHotKeys, WithoutTheLibraryTheProgramSaysSoOnceAndEndsWithCode1
 }
 
 TEST_F(ProgramWithHotKeys, F12RecordsPausesAndResumesAndF11StopsWhileAnotherProgramHasTheFocus) {
-    const test::TonePlayer tone(test::TestSink(), 120);
-    ASSERT_TRUE(tone.Started()) << "runs with its own sound server";
-    // WAV, 44100 Hz, 16 bit, stereo, named automatically.
-    const test::ProgramCopy program;
-    ASSERT_TRUE(program.Valid());
-    program.Write("Config.ini", "[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
+    ASSERT_NO_FATAL_FAILURE(ToneAndWaveProgram(120));
+    const test::ProgramCopy& program = *program_;
     program.Start(process_);
     const QStringList windows = test::WaitForProgramWindows();
     ASSERT_EQ(windows.size(), 1);
@@ -142,11 +150,8 @@ QString Backend(const QString& method, const QStringList& args = {}) {
 // On a Wayland session the desktop's global shortcuts drive the program (under XWayland, here
 // Xvfb): Record/Pause starts a recording, pauses it, Stop finishes the file.
 TEST_F(ProgramWithHotKeys, OnWaylandTheDesktopsShortcutsRecordPauseAndStop) {
-    const test::TonePlayer tone(test::TestSink(), 60);
-    ASSERT_TRUE(tone.Started()) << "runs with its own sound server";
-    const test::ProgramCopy program;
-    ASSERT_TRUE(program.Valid());
-    program.Write("Config.ini", "[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
+    ASSERT_NO_FATAL_FAILURE(ToneAndWaveProgram(60));
+    const test::ProgramCopy& program = *program_;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_SESSION_TYPE", "wayland");
     env.insert("WAYLAND_DISPLAY", "wayland-test");
@@ -177,11 +182,8 @@ TEST_F(ProgramWithHotKeys, OnWaylandTheDesktopsShortcutsRecordPauseAndStop) {
 // The X server killed under a recording (a logout): the program ends at once without a crash,
 // its temporary file holds what was recorded, and the next recording keeps it.
 TEST_F(ProgramWithHotKeys, TheXServerKilledUnderARecordingEndsItAndTheNextRecordingKeepsTheFile) {
-    const test::TonePlayer tone(test::TestSink(), 60);
-    ASSERT_TRUE(tone.Started()) << "runs with its own sound server";
-    const test::ProgramCopy program;
-    ASSERT_TRUE(program.Valid());
-    program.Write("Config.ini", "[Audio]\nFormat=0\nRate=0\nSize=0\nTrack=0\n[General]\nPlay=0\nAVIName=0\n");
+    ASSERT_NO_FATAL_FAILURE(ToneAndWaveProgram(60));
+    const test::ProgramCopy& program = *program_;
     {
         int pipeFds[2];
         ASSERT_EQ(::pipe(pipeFds), 0);
