@@ -5,12 +5,9 @@
 // list are forwarded; nothing is kept.
 #include "kbtap/kbtap.h"
 
-#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xproto.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/record.h>
-#include <X11/keysym.h>
 
 #include <algorithm>
 #include <array>
@@ -73,11 +70,11 @@ uint8_t ModifiersOf(unsigned state) {
 void Report(Watch& watch, bool press, unsigned keycode, unsigned state, Time time) {
     if (!anyListed) return;
     std::lock_guard lock(watch.control_lock);
-    // Keep the key symbols current when the keyboard mapping changes.
+    // The server's notices of mapping changes pile up unread otherwise; the key map itself is
+    // read anew for each key.
     while (XPending(watch.control)) {
         XEvent event;
         XNextEvent(watch.control, &event);
-        if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
     }
     const uint8_t vk = larkspur::VirtualKeyOfKey(watch.control, keycode, state);
     if (vk == 0 || !listed[vk].load()) return;

@@ -3,12 +3,7 @@
 #include <X11/X.h>
 #include <cstdint>
 
-#include "platform/keymap.h"
-
 namespace kbtap {
-
-// The portal names keys by key symbol, from the table the RECORD watch translates with.
-using larkspur::KeysymFromVirtualKey;
 
 // The set-1 scan code of an X key code in bits 0-7 and the extended-key flag in bit 8, or 0 when
 // the key has none. X servers number keys as the kernel does plus 8, and the kernel's numbers are

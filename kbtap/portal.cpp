@@ -29,6 +29,7 @@
 #include "kbtap/kbtap.h"
 #include "kbtap/keys.h"
 #include "kbtap/report.h"
+#include "platform/keymap.h"
 
 namespace kbtap {
 namespace {
@@ -236,7 +237,7 @@ void Tell(Watch& watch, const std::string& text) {
 
 // The desktop's trigger format for a key: "CTRL+ALT+SHIFT+" as held, then the key's keysym name.
 std::string Trigger(uint8_t vk, uint8_t modifiers) {
-    const char* name = XKeysymToString(KeysymFromVirtualKey(vk));
+    const char* name = XKeysymToString(larkspur::KeysymFromVirtualKey(vk));
     if (!name) return {};
     std::string trigger;
     if (modifiers & KBTAP_CTRL) trigger += "CTRL+";
@@ -398,7 +399,7 @@ void Report(Watch& watch, const std::string& id, bool press) {
         const Binding& binding = watch.bindings[i];
         if (id != kShortcuts[i].id || !binding.bound) continue;
         // The scan code of the key on our keyboard map, as the RECORD watch reports it.
-        const KeyCode keycode = XKeysymToKeycode(watch.display, KeysymFromVirtualKey(binding.vk));
+        const KeyCode keycode = XKeysymToKeycode(watch.display, larkspur::KeysymFromVirtualKey(binding.vk));
         const uint32_t flags = KeyFlags(press, ScanCodeFromKeycode(keycode), binding.modifiers);
         SendReport(watch.display, watch.target, watch.type, binding.vk, flags, binding.modifiers, 0);
         XSync(watch.display, False);  // takes the error of a window that is gone now, not later
