@@ -524,13 +524,11 @@ struct PulseCapture::Impl {
         stopAt.reset();
     }
 
+    // After Release: the recording has ended.
     void Disconnect() {
         if (!loop) return;
         {
             LoopLock lock(loop);
-            live = false;
-            capturing = false;
-            DropStream();
             defaultKnown = false;
             if (context) {
                 pa_context_set_state_callback(context, nullptr, nullptr);
