@@ -39,9 +39,30 @@ bool LevelMeter::Update(const LevelTap::Reading& reading, std::chrono::milliseco
         }
         next.bars.push_back(bar);
     }
-    if (next == shown_) return false;
+    if (next == shown_) {
+        ++unchanged_;
+        return false;
+    }
     shown_ = std::move(next);
+    unchanged_ = 0;
     return true;
+}
+
+bool LevelMeter::MayRest() const {
+    return unchanged_ >= kSteadyReadings &&
+           std::all_of(shown_.bars.begin(), shown_.bars.end(),
+                       [](const Bar& b) { return b.holdDb == b.db && !b.clipped; });
+}
+
+std::array<LevelTap::PeakRange, LevelTap::kMaxChannels> LevelMeter::PeakRanges() const {
+    std::array<LevelTap::PeakRange, LevelTap::kMaxChannels> ranges{};
+    const auto peakAt = [](double db) { return std::pow(10.0, db / 20); };
+    for (std::size_t c = 0; c < shown_.bars.size(); ++c) {
+        // Everything below the floor shows the floor.
+        const double db = shown_.bars[c].db;
+        ranges[c] = {db <= kFloorDb ? 0 : peakAt(db - kRestMarginDb), peakAt(db + kRestMarginDb)};
+    }
+    return ranges;
 }
 
 QString SourceInWords(const std::string& described) {

@@ -1,6 +1,7 @@
 #pragma once
 #include "audio/level_tap.h"
 
+#include <array>
 #include <chrono>
 #include <QString>
 #include <optional>
@@ -19,6 +20,7 @@ public:
     static constexpr std::chrono::milliseconds kHold{1500};  // a peak's mark stays this long
     static constexpr std::chrono::milliseconds kClipHold{2000};
     static constexpr double kSilenceWarningSeconds = 3;
+    static constexpr int kSteadyReadings = 5;  // unchanged readings before the meter may rest
 
     struct Bar {
         double db = kFloorDb;
@@ -39,6 +41,15 @@ public:
     bool Update(const LevelTap::Reading& reading, std::chrono::milliseconds now, bool paused);
     const Shown& Current() const { return shown_; }
 
+    // What is shown has held still for a while and nothing in it runs out with time (a peak
+    // hold above its bar, a clip mark): reading may rest until a channel's peak moves more than
+    // kRestMarginDb away from its bar (PeakRanges); smaller moves wait for the next reading.
+    bool MayRest() const;
+    std::array<LevelTap::PeakRange, LevelTap::kMaxChannels> PeakRanges() const;
+    static constexpr double kRestMarginDb = 0.75;
+    // Woken by a change, the meter reads for a while before it rests again.
+    void Woken() { unchanged_ = 0; }
+
     // 20 log10 of a peak of 0 to 1, never below the floor.
     static double Db(double peak);
 
@@ -50,6 +61,7 @@ private:
     };
     std::vector<Held> held_;
     Shown shown_;
+    int unchanged_ = 0;  // readings since what is shown last changed
 };
 
 // The source being recorded, in words a person recognises: the device's description of it, or

@@ -1,5 +1,6 @@
 #include "app/level_strip.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace larkspur {
@@ -19,12 +20,17 @@ QColor ColourAt(double db) {
 }  // namespace
 
 void LevelStrip::ShowRecording(const QString& source, const LevelMeter::Shown& shown) {
-    const int room = width() - kMeterWidth - 3 * kMargin;
-    source_ = source;
-    setText(QStringLiteral(" ") + fontMetrics().elidedText(source, Qt::ElideRight, room));
+    if (source != source_ || text().isEmpty()) {
+        const int room = width() - kMeterWidth - 3 * kMargin;
+        source_ = source;
+        setText(QStringLiteral(" ") + fontMetrics().elidedText(source, Qt::ElideRight, room));
+    }
     shown_ = shown;
-    update();
+    // Only the meter is painted anew: the source's words stay as they are.
+    update(MeterArea());
 }
+
+QRect LevelStrip::MeterArea() const { return {width() - kMeterWidth - kMargin, 2, kMeterWidth, height() - 4}; }
 
 void LevelStrip::ShowNothing() {
     shown_.reset();
@@ -33,10 +39,11 @@ void LevelStrip::ShowNothing() {
 }
 
 void LevelStrip::paintEvent(QPaintEvent* event) {
-    QLabel::paintEvent(event);
+    // A repaint of the meter alone leaves the words as they are.
+    if (!MeterArea().contains(event->rect())) QLabel::paintEvent(event);
     if (!shown_) return;
     QPainter p(this);
-    const QRect area(width() - kMeterWidth - kMargin, 2, kMeterWidth, height() - 4);
+    const QRect area = MeterArea();
     if (shown_->silent) {
         p.setPen(QColor(0xc0, 0x20, 0x20));
         p.drawText(area, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Silence: nothing comes in"));

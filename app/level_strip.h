@@ -17,6 +17,7 @@ public:
     void ShowNothing();
     // The source shown while a recording exists, in full.
     const QString& Source() const { return source_; }
+    const std::optional<LevelMeter::Shown>& Shown() const { return shown_; }
 
     static constexpr int kMeterWidth = 150;
 
@@ -24,6 +25,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QRect MeterArea() const;
+
     std::optional<LevelMeter::Shown> shown_;
     QString source_;
 };

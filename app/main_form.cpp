@@ -31,9 +31,11 @@
 #include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
+#include <QSocketNotifier>
 #include <QKeyEvent>
 #include <QWheelEvent>
 #include <QToolButton>
+#include <unistd.h>
 
 namespace larkspur {
 namespace {
@@ -160,6 +162,7 @@ TForm1::TForm1(std::shared_ptr<CaptureDevice> capture, const QString& recordingD
     Timer1->setTimerType(Qt::PreciseTimer);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     levelTimer_ = new QTimer(this);
+    levelTimer_->setObjectName(QStringLiteral("levelTimer"));
     levelTimer_->setInterval(40);
     connect(levelTimer_, &QTimer::timeout, this, &TForm1::ShowLevels);
 
@@ -349,9 +352,11 @@ void TForm1::SetButtonsEnabled(bool record, bool pause, bool stop, bool options)
 void TForm1::SetTimerEnabled(bool enabled) {
     if (enabled) {
         Timer1->start();
-        levelTimer_->start();
+        ReadLevelsAgain();
     } else {
         Timer1->stop();
+        // Read on until the recording is gone, which empties the strip.
+        levelTimer_->start();
     }
 }
 
@@ -414,6 +419,7 @@ void TForm1::ToolButton1Click() {
 
 void TForm1::ToolButton2Click() {
     Guarded([&] { recording_->Pause(); });
+    ReadLevelsAgain();  // the bars come to rest at once
 }
 
 void TForm1::ToolButton3Click() {
@@ -422,29 +428,61 @@ void TForm1::ToolButton3Click() {
 
 void TForm1::Timer1Timer() {
     Guarded([&] { recording_->Tick(); });
+    // A resting meter is still read with each tick: for what runs out with time (silence on its
+    // way to the warning) and for a change its wake-up did not catch.
+    if (!levelTimer_->isActive() && meter_) ShowLevels();
 }
 
 // The bottom strip follows the recording's levels, repainted only when what it shows changed;
-// nothing is read or painted while the window is not on screen (minimised, or unmapped).
+// nothing is read or painted while the window is not on screen (minimised, or unmapped). While
+// what it shows holds still, the reading rests until the tap tells of a change: a steady or
+// silent recording then costs the window no wake-ups of its own.
 void TForm1::ShowLevels() {
     const auto& levels = recording_->Levels();
-    if (!levels) {
+    if (!levels || levels != levelTap_) {
         levelTimer_->stop();
+        levelWake_.reset();
         meter_.reset();
         levelTap_.reset();
         Panel1->ShowNothing();
-        return;
     }
+    if (!levels) return;
     // Off screen the timer rests; the window's next expose starts it again.
-    if (isMinimized() || !windowHandle() || !windowHandle()->isExposed()) return levelTimer_->stop();
-    const bool fresh = levels != levelTap_;
+    if (isMinimized() || !windowHandle() || !windowHandle()->isExposed()) {
+        levels->StopWaking();
+        return levelTimer_->stop();
+    }
+    const bool fresh = !meter_;
     if (fresh) {
         levelTap_ = levels;
         meter_ = std::make_unique<LevelMeter>(levels->Channels());
+        if (levels->WakeFd() >= 0) {
+            levelWake_ = std::make_unique<QSocketNotifier>(levels->WakeFd(), QSocketNotifier::Read);
+            connect(levelWake_.get(), &QSocketNotifier::activated, this, [this](QSocketDescriptor fd) {
+                std::uint64_t count;
+                [[maybe_unused]] const auto read = ::read(int(fd), &count, sizeof count);
+                if (meter_) meter_->Woken();
+                ReadLevelsAgain();
+            });
+        }
     }
     const bool changed = meter_->Update(levels->Take(), TheClock().Monotonic(), recording_->IsPaused());
     const QString source = SourceInWords(player_->SourceDescription());
     if (fresh || changed || source != Panel1->Source()) Panel1->ShowRecording(source, meter_->Current());
+    // A recording being finished is read on until it is gone, which empties the strip.
+    if (levelWake_ && recording_->IsRecording() && meter_->MayRest()) {
+        levels->WakeWhenOutside(meter_->PeakRanges());
+        levelTimer_->stop();
+    } else {
+        levels->StopWaking();
+        if (!levelTimer_->isActive()) levelTimer_->start();
+    }
+}
+
+void TForm1::ReadLevelsAgain() {
+    if (!recording_->Levels()) return;
+    levelTimer_->start();
+    ShowLevels();
 }
 
 // The user picked another file type: the extension in the file-name box follows it.
@@ -498,8 +536,8 @@ void TForm1::showEvent(QShowEvent* event) {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed() &&
-        recording_->Levels() && !levelTimer_->isActive())
-        levelTimer_->start();
+        !levelTimer_->isActive())
+        ReadLevelsAgain();
     return QMainWindow::eventFilter(watched, event);
 }
 

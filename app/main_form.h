@@ -18,6 +18,7 @@ class QLabel;
 class QMenu;
 class QMenuBar;
 class QScrollArea;
+class QSocketNotifier;
 class QToolButton;
 
 namespace larkspur {
@@ -152,6 +153,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The level meter reads again at its own pace (its reading rested, or the window was off
+    // screen).
+    void ReadLevelsAgain();
     void BuildToolBar(QWidget* client);
     void BuildPicture(QWidget* client);
     void BuildMenu();
@@ -194,6 +198,7 @@ private:
     QTimer* levelTimer_;
     std::shared_ptr<LevelTap> levelTap_;  // the recording the meter shows
     std::unique_ptr<LevelMeter> meter_;
+    std::unique_ptr<QSocketNotifier> levelWake_;  // the tap's wake-up while the reading rests
     std::unique_ptr<HookMessageFilter> hookFilter_;  // WM_HOOKKEY to HookKeyMessage
 };
 

@@ -28,13 +28,29 @@ public:
         double keptSeconds = 0;  // all the recording kept
     };
 
+    // Peaks, 0 to 1 of full scale, from low (included) up to high.
+    struct PeakRange {
+        double low = 0;
+        double high = 0;
+    };
+
     LevelTap(const WaveFormat& format, std::shared_ptr<SampleTap> next);
+    ~LevelTap() override;
+    LevelTap(const LevelTap&) = delete;
+    LevelTap& operator=(const LevelTap&) = delete;
 
     void Samples(std::uint64_t offset, const void* data, std::size_t bytes) override;
 
     // On the window's thread.
     Reading Take();
     int Channels() const { return format_.channels; }
+
+    // While what the window shows holds still, it need not read: the first fragment whose peak
+    // leaves a channel's range, or that clips, makes WakeFd() readable, once. -1 where no
+    // wake-up can be had; the window then keeps reading.
+    int WakeFd() const { return wakeFd_; }
+    void WakeWhenOutside(const std::array<PeakRange, kMaxChannels>& ranges);
+    void StopWaking() { watching_.store(false, std::memory_order_relaxed); }
 
 private:
     WaveFormat format_;
@@ -45,6 +61,10 @@ private:
     std::atomic<std::uint64_t> frames_{0};
     std::atomic<std::uint64_t> lastSoundEnd_{0};  // frames up to and with the last sound
     std::atomic<bool> everSound_{false};
+    // The ranges a wake-up waits on, in sample units.
+    std::array<std::atomic<std::uint32_t>, kMaxChannels> wakeBelow_{}, wakeFrom_{};
+    std::atomic<bool> watching_{false};
+    int wakeFd_ = -1;
 };
 
 }  // namespace larkspur

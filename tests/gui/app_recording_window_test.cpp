@@ -144,6 +144,37 @@ TEST_F(RecordingWindowTest, TheStripFollowsTheRecordingAndASilentOneIsToldAtTheF
     }
 }
 
+// A steady level lets the meter stop reading; the first samples that show differently bring it
+// back at once, not at the next tick.
+TEST_F(RecordingWindowTest, ARestingMeterFollowsAChangeAtOnce) {
+    form_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    const auto* reading = form_->findChild<QTimer*>("levelTimer");
+    ASSERT_TRUE(reading);
+    form_->ToolButton1Click();
+    form_->Timer1->stop();  // no tick reads the levels
+    const auto barsAt = [&](double db) {
+        const auto& shown = form_->Panel1->Shown();
+        return shown && shown->bars[0].db == db && shown->bars[1].db == db;
+    };
+    // Fragment after fragment of the tone, then of silence, then of the tone again.
+    for (const bool silent : {false, true, false}) {
+        capture_->DeliverSilence(silent);
+        Pass(10ms);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return barsAt(silent ? LevelMeter::kFloorDb : -6.0); }, 500))
+            << "silent " << silent;
+        EXPECT_TRUE(QTest::qWaitFor([&] { Pass(10ms); return !reading->isActive(); }, 5000)) << "silent " << silent;
+    }
+    // Held still through a Save dialog, the strip still empties once the recording is gone.
+    ChooseAskForName(true);
+    WhenSaveDialogShows([&](QFileDialog* dialog) {
+        QTest::qWaitFor([&] { Pass(40ms); return false; }, 1000);
+        dialog->reject();
+    });
+    form_->ToolButton3Click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form_->Panel1->text().isEmpty(); }, 1000));
+}
+
 // On the real clocks and the real timer: every second tick shows the second it ends, so that
 // 00:00:01 comes after one second, not one and a half.
 TEST_F(RecordingWindowTest, OnTheRealTimerEachWholeSecondShowsOnItsTick) {

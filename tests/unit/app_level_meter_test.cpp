@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <unistd.h>
 #include <vector>
 
 namespace larkspur {
@@ -117,6 +118,62 @@ TEST(LevelMeter, SilenceIsToldAfterThreeSecondsUntilSoundComes) {
     // While paused nothing is coming in by choice: no warning.
     meter.Update(Reading(0, 0, 5), milliseconds(300), true);
     EXPECT_FALSE(meter.Current().silent);
+}
+
+// A meter that held still rests and hands the tap the peaks that keep it so: a fragment beyond
+// them, or one that clips, wakes the window once; one within them, or silence under a floor
+// meter, does not.
+TEST(LevelMeter, ARestingMeterIsWokenByTheFirstFragmentThatShowsDifferently) {
+    LevelTap tap({2, 1000, 16}, nullptr);
+    ASSERT_GE(tap.WakeFd(), 0);
+    const auto fed = [&](std::vector<std::int16_t> values) {
+        const auto frames = Frames16(10, std::move(values));
+        tap.Samples(0, frames.data(), frames.size() * 2);
+        std::uint64_t count = 0;
+        return read(tap.WakeFd(), &count, sizeof count) == sizeof count;
+    };
+    LevelMeter meter(2);
+    auto now = milliseconds(0);
+    const auto feedAndRead = [&](std::vector<std::int16_t> values) {
+        fed(std::move(values));
+        meter.Update(tap.Take(), now += milliseconds(40), false);
+    };
+    const auto readUntilRest = [&](std::vector<std::int16_t> values) {
+        for (int i = 0; i == 0 || (i < 200 && !meter.MayRest()); ++i) feedAndRead(values);
+        ASSERT_TRUE(meter.MayRest());
+        tap.WakeWhenOutside(meter.PeakRanges());
+    };
+    // A clip mark and a falling bar's hold run out before the meter rests.
+    feedAndRead({32767, 8192});
+    for (int i = 0; i < LevelMeter::kSteadyReadings; ++i) feedAndRead({16384, 8192});
+    EXPECT_FALSE(meter.MayRest());
+    readUntilRest({16384, 8192});
+    EXPECT_GT(now, LevelMeter::kClipHold);
+    EXPECT_EQ(meter.Current().bars[0].db, -6.0);
+
+    EXPECT_FALSE(fed({16384, 8192}));
+    EXPECT_FALSE(fed({15800, 8400}));  // within a fraction of a decibel
+    EXPECT_TRUE(fed({16384, 4096}));   // the right channel 6 dB down
+    EXPECT_FALSE(fed({16384, 4096}));  // once
+    tap.WakeWhenOutside(meter.PeakRanges());
+    EXPECT_TRUE(fed({16384, 16384}));  // up
+    tap.WakeWhenOutside(meter.PeakRanges());
+    tap.StopWaking();
+    EXPECT_FALSE(fed({0, 0}));
+    // Woken, it reads on for a while.
+    meter.Woken();
+    EXPECT_FALSE(meter.MayRest());
+
+    // At the floor, silence keeps it resting; sound wakes it.
+    readUntilRest({0, 0});
+    EXPECT_EQ(meter.Current().bars[1].db, LevelMeter::kFloorDb);
+    EXPECT_FALSE(fed({0, 0}));
+    EXPECT_TRUE(fed({0, 330}));
+    // Just under full scale, only a clip wakes it.
+    readUntilRest({32000, 32000});
+    EXPECT_EQ(meter.Current().bars[0].db, 0.0);
+    EXPECT_FALSE(fed({32600, 32000}));
+    EXPECT_TRUE(fed({32000, -32768}));
 }
 
 }  // namespace
