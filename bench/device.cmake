@@ -9,7 +9,7 @@ add_custom_target(bench_device
   USES_TERMINAL)
 
 # The whole program's CPU with the level meter on screen and off it, against parecord.
-# One command: cmake --build <build> --target bench_level_meter   (about 45 s)
+# One command: cmake --build <build> --target bench_level_meter   (about 70 s)
 add_custom_target(bench_level_meter
   COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/with-fixtures.sh --x --pulseaudio --
     ${CMAKE_CURRENT_SOURCE_DIR}/level_meter_bench.sh ${LARKSPUR_OUT_DIR}
