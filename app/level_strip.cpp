@@ -26,8 +26,9 @@ void LevelStrip::ShowRecording(const QString& source, const LevelMeter::Shown& s
         setText(QStringLiteral(" ") + fontMetrics().elidedText(source, Qt::ElideRight, room));
     }
     shown_ = shown;
-    // Only the meter is painted anew: the source's words stay as they are.
-    update(MeterArea());
+    // Only the meter is painted anew, at once: the source's words stay as they are, and no
+    // second pass of the event loop is needed for it.
+    repaint(MeterArea());
 }
 
 QRect LevelStrip::MeterArea() const { return {width() - kMeterWidth - kMargin, 2, kMeterWidth, height() - 4}; }
