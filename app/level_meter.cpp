@@ -25,6 +25,7 @@ double LevelMeter::Db(double peak) {
 bool LevelMeter::Update(const LevelTap::Reading& reading, std::chrono::milliseconds now, bool paused) {
     Shown next;
     next.silent = !paused && reading.silentSeconds >= kSilenceWarningSeconds;
+    silenceGrowing_ = !paused && !next.silent && reading.silentSeconds > 0;
     for (std::size_t c = 0; c < held_.size(); ++c) {
         Held& h = held_[c];
         Bar bar;
@@ -49,7 +50,7 @@ bool LevelMeter::Update(const LevelTap::Reading& reading, std::chrono::milliseco
 }
 
 bool LevelMeter::MayRest() const {
-    return unchanged_ >= kSteadyReadings &&
+    return unchanged_ >= kSteadyReadings && !silenceGrowing_ &&
            std::all_of(shown_.bars.begin(), shown_.bars.end(),
                        [](const Bar& b) { return b.holdDb == b.db && !b.clipped; });
 }

@@ -42,8 +42,9 @@ public:
     const Shown& Current() const { return shown_; }
 
     // What is shown has held still for a while and nothing in it runs out with time (a peak
-    // hold above its bar, a clip mark): reading may rest until a channel's peak moves more than
-    // kRestMarginDb away from its bar (PeakRanges); smaller moves wait for the next reading.
+    // hold above its bar, a clip mark, silence on its way to the warning): reading may rest until
+    // a channel's peak moves more than kRestMarginDb away from its bar (PeakRanges); smaller
+    // moves wait for the next reading.
     bool MayRest() const;
     std::array<LevelTap::PeakRange, LevelTap::kMaxChannels> PeakRanges() const;
     static constexpr double kRestMarginDb = 0.75;
@@ -62,6 +63,7 @@ private:
     std::vector<Held> held_;
     Shown shown_;
     int unchanged_ = 0;  // readings since what is shown last changed
+    bool silenceGrowing_ = false;  // silence comes in and is not told yet
 };
 
 // The source being recorded, in words a person recognises: the device's description of it, or

@@ -428,8 +428,7 @@ void TForm1::ToolButton3Click() {
 
 void TForm1::Timer1Timer() {
     Guarded([&] { recording_->Tick(); });
-    // A resting meter is still read with each tick: for what runs out with time (silence on its
-    // way to the warning) and for a change its wake-up did not catch.
+    // A resting meter is still read with each tick, for the moves too small to wake it.
     if (!levelTimer_->isActive() && meter_) ShowLevels();
 }
 

@@ -145,7 +145,7 @@ TEST_F(RecordingWindowTest, TheStripFollowsTheRecordingAndASilentOneIsToldAtTheF
 }
 
 // A steady level lets the meter stop reading; the first samples that show differently bring it
-// back at once, not at the next tick.
+// back at once, not at the next tick, and silence is told in time.
 TEST_F(RecordingWindowTest, ARestingMeterFollowsAChangeAtOnce) {
     form_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
@@ -163,7 +163,9 @@ TEST_F(RecordingWindowTest, ARestingMeterFollowsAChangeAtOnce) {
         Pass(10ms);
         EXPECT_TRUE(QTest::qWaitFor([&] { return barsAt(silent ? LevelMeter::kFloorDb : -6.0); }, 500))
             << "silent " << silent;
-        EXPECT_TRUE(QTest::qWaitFor([&] { Pass(10ms); return !reading->isActive(); }, 5000)) << "silent " << silent;
+        EXPECT_TRUE(QTest::qWaitFor([&] { Pass(40ms); return !reading->isActive(); }, 5000)) << "silent " << silent;
+        // Silence rests only once it is told.
+        EXPECT_EQ(form_->Panel1->Shown()->silent, silent);
     }
     // Held still through a Save dialog, the strip still empties once the recording is gone.
     ChooseAskForName(true);

@@ -139,7 +139,7 @@ TEST(LevelMeter, ARestingMeterIsWokenByTheFirstFragmentThatShowsDifferently) {
         meter.Update(tap.Take(), now += milliseconds(40), false);
     };
     const auto readUntilRest = [&](std::vector<std::int16_t> values) {
-        for (int i = 0; i == 0 || (i < 200 && !meter.MayRest()); ++i) feedAndRead(values);
+        for (int i = 0; i == 0 || (i < 1000 && !meter.MayRest()); ++i) feedAndRead(values);
         ASSERT_TRUE(meter.MayRest());
         tap.WakeWhenOutside(meter.PeakRanges());
     };
@@ -164,8 +164,9 @@ TEST(LevelMeter, ARestingMeterIsWokenByTheFirstFragmentThatShowsDifferently) {
     meter.Woken();
     EXPECT_FALSE(meter.MayRest());
 
-    // At the floor, silence keeps it resting; sound wakes it.
+    // Silence comes to rest only once it is told; then it keeps resting, and sound wakes it.
     readUntilRest({0, 0});
+    EXPECT_TRUE(meter.Current().silent);
     EXPECT_EQ(meter.Current().bars[1].db, LevelMeter::kFloorDb);
     EXPECT_FALSE(fed({0, 0}));
     EXPECT_TRUE(fed({0, 330}));
