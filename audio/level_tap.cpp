@@ -34,6 +34,12 @@ std::size_t SoundEnd(const unsigned char* data, std::size_t frames, std::size_t 
     return 0;
 }
 
+void RaiseTo(std::atomic<std::uint32_t>& peak, std::uint32_t value) {
+    std::uint32_t seen = peak.load(std::memory_order_relaxed);
+    while (value > seen && !peak.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
+    }
+}
+
 // A threshold in sample units: a peak p lies below the level when p < SampleUnits(level).
 std::uint32_t SampleUnits(double level) {
     return std::uint32_t(std::clamp(std::ceil(level * kFullScale), 0.0, double(kFullScale) + 1));
@@ -62,28 +68,28 @@ void LevelTap::Samples(std::uint64_t offset, const void* data, std::size_t bytes
     }
     // Full scale: 32767 or -32768, 255 or 0 for 8-bit.
     const std::uint32_t clipsAt = eightBit ? 127u << 8 : 32767u;
-    bool moved = false;
     const bool watching = watching_.load(std::memory_order_acquire);
+    bool moved = false;
     for (int c = 0; c < channels; ++c) {
-        std::uint32_t seen = peak_[c].load(std::memory_order_relaxed);
-        while (peak[c] > seen && !peak_[c].compare_exchange_weak(seen, peak[c], std::memory_order_relaxed)) {
-        }
+        RaiseTo(peak_[c], peak[c]);
         const bool clipped = peak[c] >= clipsAt;
         if (clipped) clipped_[c].store(true, std::memory_order_relaxed);
-        moved = moved || clipped || peak[c] < wakeBelow_[c].load(std::memory_order_relaxed) ||
-                peak[c] >= wakeFrom_[c].load(std::memory_order_relaxed);
+        if (watching)
+            moved = moved || clipped || peak[c] < wakeBelow_[c].load(std::memory_order_relaxed) ||
+                    peak[c] >= wakeFrom_[c].load(std::memory_order_relaxed);
     }
     const std::uint64_t before = frames_.load(std::memory_order_relaxed);
-    // Only a fragment with sound holds a last sound; most end on it.
-    if (std::any_of(peak.begin(), peak.begin() + channels, [](std::uint32_t v) { return v != 0; }) ||
-        format_.channels > kMaxChannels) {
+    // Only a fragment with sound holds a last sound (the peaks tell, where they cover every
+    // channel); most end on it.
+    if (format_.channels > kMaxChannels ||
+        std::any_of(peak.begin(), peak.begin() + channels, [](std::uint32_t v) { return v != 0; })) {
         if (const std::size_t end = SoundEnd(p, frames, block, eightBit ? 0x80 : 0)) {
             lastSoundEnd_.store(before + end, std::memory_order_relaxed);
             everSound_.store(true, std::memory_order_relaxed);
         }
     }
     frames_.store(before + frames, std::memory_order_release);
-    if (watching && moved && watching_.exchange(false, std::memory_order_relaxed)) {
+    if (moved && watching_.exchange(false, std::memory_order_relaxed)) {
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto written = write(wakeFd_, &one, sizeof one);
     }
