@@ -161,10 +161,11 @@ TEST_F(RecordingWindowTest, ARestingMeterFollowsAChangeAtOnce) {
     for (const bool silent : {false, true, false}) {
         capture_->DeliverSilence(silent);
         Pass(10ms);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return barsAt(silent ? LevelMeter::kFloorDb : -6.0); }, 500))
+        EXPECT_TRUE(QTest::qWaitFor([&] { return barsAt(silent ? LevelMeter::kFloorDb : -6.0); }, 2000))
             << "silent " << silent;
         EXPECT_TRUE(QTest::qWaitFor([&] { Pass(40ms); return !reading->isActive(); }, 5000)) << "silent " << silent;
         // Silence rests only once it is told.
+        ASSERT_TRUE(form_->Panel1->Shown());
         EXPECT_EQ(form_->Panel1->Shown()->silent, silent);
     }
     // Held still through a Save dialog, the strip still empties once the recording is gone.
