@@ -406,6 +406,11 @@ void Report(Watch& watch, const std::string& id, bool press) {
     }
 }
 
+// The call was not answered in time (as against answered with an error).
+bool Unanswered(const DBusError& error) {
+    return dbus_error_has_name(&error, DBUS_ERROR_NO_REPLY) || dbus_error_has_name(&error, DBUS_ERROR_TIMEOUT);
+}
+
 // Portals from 1.21 on know a program outside a sandbox only by the app id it registers, before
 // any other call on the connection; older ones have no registry and answer with an error, which
 // changes nothing. False where nothing answered in time.
@@ -420,8 +425,7 @@ bool Register(DBusConnection* bus) {
     DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, message, kProbeMs, &error);
     dbus_message_unref(message);
     if (reply) dbus_message_unref(reply);
-    const bool answered = !dbus_error_has_name(&error, DBUS_ERROR_NO_REPLY) &&
-                          !dbus_error_has_name(&error, DBUS_ERROR_TIMEOUT);
+    const bool answered = !Unanswered(error);
     dbus_error_free(&error);
     return answered;
 }
@@ -551,7 +555,7 @@ std::string ShortcutsMissing(DBusConnection* bus) {
     std::string missing;
     if (reply) dbus_message_unref(reply);
     // A portal starting at login may take longer than start-up can wait.
-    else if (dbus_error_has_name(&error, DBUS_ERROR_NO_REPLY) || dbus_error_has_name(&error, DBUS_ERROR_TIMEOUT))
+    else if (Unanswered(error))
         missing = kNoAnswer;
     else
         missing = "this desktop offers no global shortcuts";
