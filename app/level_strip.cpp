@@ -20,7 +20,7 @@ QColor ColourAt(double db) {
 }  // namespace
 
 void LevelStrip::ShowRecording(const QString& source, const LevelMeter::Shown& shown) {
-    if (source != source_ || text().isEmpty()) {
+    if (source != source_) {
         const int room = width() - kMeterWidth - 3 * kMargin;
         source_ = source;
         setText(QStringLiteral(" ") + fontMetrics().elidedText(source, Qt::ElideRight, room));

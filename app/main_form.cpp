@@ -479,9 +479,7 @@ void TForm1::ShowLevels() {
 }
 
 void TForm1::ReadLevelsAgain() {
-    if (!recording_->Levels()) return;
-    levelTimer_->start();
-    ShowLevels();
+    if (recording_->Levels()) ShowLevels();
 }
 
 // The user picked another file type: the extension in the file-name box follows it.
