@@ -3,7 +3,10 @@ add_library(larkspur_audio STATIC
   capture_device.cpp
   level_tap.cpp
   media_player.cpp
+  capture_timeline.cpp
+  default_output_follower.cpp
   pulse_capture.cpp
+  pulse_connection.cpp
   wave_file.cpp
 )
 target_link_libraries(larkspur_audio PUBLIC larkspur_platform PRIVATE PkgConfig::PULSE)

@@ -20,3 +20,11 @@ larkspur_test(audio_device_test
   TIMEOUT 180)
 target_compile_definitions(audio_device_test PRIVATE
   LARKSPUR_SOUND_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/fixtures/sound-server.sh")
+larkspur_test(audio_capture_timeline_test
+  SOURCES unit/audio_capture_timeline_test.cpp
+  LIBS larkspur_audio GTest::gtest_main)
+larkspur_test(audio_session_test
+  SOURCES e2e/audio_session_test.cpp unit/mp3_test_support.cpp
+  LIBS larkspur_audio larkspur_mp3 larkspur_audio_checks mp3lame::mp3lame PkgConfig::MPG123 GTest::gtest_main
+  FIXTURES pulse
+  TIMEOUT 240)

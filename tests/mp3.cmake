@@ -1,5 +1,4 @@
 # Tests of the MP3 converter. The output is checked by decoding it with libmpg123.
-pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET libmpg123)
 
 larkspur_test(mp3_tests
   SOURCES

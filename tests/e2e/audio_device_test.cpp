@@ -206,8 +206,9 @@ public:
         return {"PULSE_SERVER=" + address_, "XDG_RUNTIME_DIR=" + run_.string(),
                 "HOME=" + run_.string()};
     }
-    // The process that answers the clients hangs, or dies.
+    // The process that answers the clients hangs (and goes on), or dies.
     void Stop() { ::kill(pid_, SIGSTOP); }
+    void Continue() { ::kill(pid_, SIGCONT); }
     void Kill() { ::kill(pid_, SIGKILL); }
 
 private:
@@ -573,6 +574,32 @@ TEST_F(DeviceTest, HungServerTimesOutInsteadOfHanging) {
     EXPECT_THROW(player.Open(), EMCIDeviceError);
     EXPECT_EQ(player.LastError(), kCaptureServerTimeout);
     EXPECT_LT(Seconds(Clock::now() - start), 7.0);
+}
+
+// A server frozen for 3 s mid-recording and then going on: the file keeps to the time recorded,
+// with the tone before the freeze and after it, whether the server caught up or skipped ahead.
+TEST_F(DeviceTest, AServerFrozenAndResumedKeepsTheFileToTheTimeRecorded) {
+    PrivateServer server(dir);
+    ASSERT_TRUE(server.Ready());
+    const auto tone = PlayTone("priv_sink", 15, server.Env());
+    ScopedEnv address("PULSE_SERVER", server.Address());
+    TMediaPlayer player;
+    OpenOnTemplate(player, {2, 44100, 16});
+    const auto start = Clock::now();
+    player.Record();
+    std::this_thread::sleep_until(start + 2s);
+    server.Stop();
+    std::this_thread::sleep_until(start + 5s);
+    server.Continue();
+    std::this_thread::sleep_until(start + 8s);
+    const double wall = Seconds(Clock::now() - start);
+    FinishWithoutFault(player);
+    EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
+    for (const double at : {0.3, wall - 1.5}) {
+        const auto stat = ReadSoxStat(element, at, 1.0);
+        EXPECT_NEAR(stat.frequency, 1000, 30) << "at " << at << " s";
+        EXPECT_NEAR(stat.rms, 0.354, 0.02) << "at " << at << " s";
+    }
 }
 
 TEST_F(DeviceTest, ChosenSourceGoingAwayIsAFaultAndKeepsTheFile) {
