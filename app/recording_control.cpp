@@ -86,12 +86,13 @@ void RecordingControl::Record() {
     isRecording_ = true;
     // Counted from here should the device fail to start, so that Stop shows a sensible time.
     startMark_ = clock.Monotonic();
+    std::optional<QString> kept;
     {
         const FlagScope starting(isStarting_);
         // Until the temporary file is this recording's own, nothing has started: a refusal or a
         // leftover that cannot be kept leaves the window idle.
         auto idle = qScopeGuard([this] { ReturnToIdle(); });
-        if (!ClaimTempFile()) return;
+        if (!ClaimTempFile(kept)) return;
         idle.dismiss();
         BeginRecording();
     }
@@ -102,6 +103,12 @@ void RecordingControl::Record() {
     startMark_ = clock.Monotonic();
     view_.SetTimerEnabled(true);
     startTime_ = clock.LocalTime();
+    // Told once the capture runs: a hotkey user may not see the box for a while, and the
+    // recording must not wait for it. It comes last, as its loop may run a Stop.
+    if (kept)
+        ShowMessageBox(ApplicationTitle(),
+                       QStringLiteral("An unfinished recording from an earlier session was kept as \"%1\".").arg(*kept),
+                       BoxIcon::Information);
 }
 
 void RecordingControl::Pause() {
@@ -183,7 +190,7 @@ void RecordingControl::ReturnToIdle() {
 
 // The temporary file is locked before anything is done with it: another instance recording into
 // it keeps it. A leftover of an earlier session is moved away and the lock goes to a fresh file.
-bool RecordingControl::ClaimTempFile() {
+bool RecordingControl::ClaimTempFile(std::optional<QString>& kept) {
     tempPath_ = dir_ + QStringLiteral("~temp.wav");
     auto lock = [this] {
         if (lock_.Acquire(tempPath_) != TempFileLock::Result::HeldElsewhere) return true;
@@ -194,7 +201,9 @@ bool RecordingControl::ClaimTempFile() {
                        BoxIcon::Warning);
         return false;
     };
-    return lock() && (!KeepLeftover() || lock());
+    if (!lock()) return false;
+    kept = KeepLeftover();
+    return !kept || lock();
 }
 
 void RecordingControl::BeginRecording() {
@@ -213,16 +222,16 @@ void RecordingControl::BeginRecording() {
 
 // A temporary file holding more than the template is a recording that was never finished (the
 // program was closed or ended during it): it is kept under the name its time would have given it.
-// True when it was moved away.
-bool RecordingControl::KeepLeftover() {
+// Returns where it went, when it was moved away.
+std::optional<QString> RecordingControl::KeepLeftover() {
     const QFileInfo info(tempPath_);
-    if (!info.exists()) return false;
+    if (!info.exists()) return std::nullopt;
     if (!info.isFile()) {
         QFile::remove(tempPath_);
-        return false;
+        return std::nullopt;
     }
     // A bare template is overwritten by the next one.
-    if (info.size() <= static_cast<qint64>(kWaveHeaderSize)) return false;
+    if (info.size() <= static_cast<qint64>(kWaveHeaderSize)) return std::nullopt;
     const auto modified = std::chrono::system_clock::time_point(
         std::chrono::milliseconds(info.lastModified().toMSecsSinceEpoch()));
     const QString kept = FreeName(AutomaticName(dir_, LocalTimeAt(modified)));
@@ -233,10 +242,7 @@ bool RecordingControl::KeepLeftover() {
                 .arg(tempPath_, kept)
                 .toStdString());
     }
-    ShowMessageBox(ApplicationTitle(),
-                   QStringLiteral("An unfinished recording from an earlier session was kept as \"%1\".").arg(kept),
-                   BoxIcon::Information);
-    return true;
+    return kept;
 }
 
 // Where the finished recording may become an MP3 (MP3 chosen, or a name to be asked for, which

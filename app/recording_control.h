@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace larkspur {
 
@@ -50,7 +51,8 @@ public:
     bool IsPaused() const { return isPaused_; }
     // Stop has been pressed and the recording is still being turned into its output file.
     bool IsFinishing() const { return isFinishing_; }
-    // A new recording is being prepared and its device started; a message box may be up.
+    // A new recording is being prepared and its device started; a message box about the
+    // temporary file being in another's hands may be up.
     bool IsStarting() const { return isStarting_; }
 
     const SystemTime& StartTime() const { return startTime_; }
@@ -61,8 +63,8 @@ public:
     const std::shared_ptr<LevelTap>& Levels() const { return levels_; }
 
 private:
-    bool ClaimTempFile();
-    bool KeepLeftover();
+    bool ClaimTempFile(std::optional<QString>& kept);
+    std::optional<QString> KeepLeftover();
     void BeginRecording();
     void ShowTime();
     void Finish();

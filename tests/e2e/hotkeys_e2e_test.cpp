@@ -180,7 +180,8 @@ TEST_F(ProgramWithHotKeys, OnWaylandTheDesktopsShortcutsRecordPauseAndStop) {
 }
 
 // The X server killed under a recording (a logout): the program ends at once without a crash,
-// its temporary file holds what was recorded, and the next recording keeps it.
+// its temporary file holds what was recorded, and the next recording keeps it and records while
+// the box telling so is up.
 TEST_F(ProgramWithHotKeys, TheXServerKilledUnderARecordingEndsItAndTheNextRecordingKeepsTheFile) {
     ASSERT_NO_FATAL_FAILURE(ToneAndWaveProgram(60));
     const test::ProgramCopy& program = *program_;
@@ -214,6 +215,8 @@ TEST_F(ProgramWithHotKeys, TheXServerKilledUnderARecordingEndsItAndTheNextRecord
 
     program.Start(process_);
     ASSERT_EQ(test::WaitForProgramWindows().size(), 1);
+    QElapsedTimer clock;
+    clock.start();
     Xdotool({"key", "F12"});
     // Told where it went, in a box in front of the main window.
     QStringList windows;
@@ -224,6 +227,25 @@ TEST_F(ProgramWithHotKeys, TheXServerKilledUnderARecordingEndsItAndTheNextRecord
     const auto stat = test::ReadSoxStat(program.Path(kept[0]).toStdString(), 0.3, 0.4);
     EXPECT_NEAR(stat.frequency, 1000, 50);
     EXPECT_NEAR(stat.rms, 0.354, 0.03);
+
+    // The recording ran from the key on, whatever the box waits for: F11 with the box still up
+    // finishes 3 s of it.
+    while (clock.elapsed() < 3000) QThread::msleep(5);
+    Xdotool({"key", "F11"});
+    QStringList recordings;
+    while (clock.elapsed() < 15000 &&
+           ((recordings = QDir(program.Dir()).entryList({"*_*_*.wav"}, QDir::Files)).size() < 2 ||
+            QFile::exists(program.Path("~temp.wav"))))
+        QThread::msleep(50);
+    recordings.removeAll(kept[0]);
+    ASSERT_EQ(recordings.size(), 1) << "F11 while the box was up finished nothing";
+    const std::string path = program.Path(recordings[0]).toStdString();
+    const auto info = test::ReadSoxInfo(path);
+    ASSERT_TRUE(info.valid);
+    EXPECT_NEAR(double(info.samples) / info.rate, 3.0, 0.3);
+    const auto tone = test::ReadSoxStat(path, 0.2, 2.4);
+    EXPECT_NEAR(tone.frequency, 1000, 50);
+    EXPECT_NEAR(tone.rms, 0.354, 0.03);
 }
 
 }  // namespace

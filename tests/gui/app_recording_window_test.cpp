@@ -407,20 +407,26 @@ TEST_F(RecordingWindowTest, ATemporaryFileLockedByAnotherRecorderIsLeftAloneAndN
 }
 
 // A box shown while a recording starts runs its own event loop, in which hotkey reports arrive:
-// they must not pause or stop a recording whose device is not open yet.
-TEST_F(RecordingWindowTest, HotkeysAreIgnoredWhileABoxIsUpDuringTheStart) {
+// they must not pause or stop a recording whose device is not open yet. A leftover kept is told
+// once the capture runs, so that the recording does not wait for the box, and keys act on it.
+TEST_F(RecordingWindowTest, HotkeysAreIgnoredWhileTheDeviceOpensAndALeftoverIsToldOnceTheCaptureRuns) {
     {
         QFile leftover(TempPath());
         ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
         leftover.write(QByteArray(1000, 'x'));
     }
     std::vector<bool> ignored;
-    SetMessageBoxSink([&](const MessageBoxRequest&) { ignored.push_back(form_->IsFinishing()); });
+    std::vector<std::string> lastCommand;
+    SetMessageBoxSink([&](const MessageBoxRequest&) {
+        ignored.push_back(form_->IsFinishing());
+        lastCommand.push_back(capture_->Commands().empty() ? "" : capture_->Commands().back());
+    });
     form_->ToolButton1Click();  // the leftover is kept and said so
     form_->ToolButton3Click();
     ASSERT_TRUE(QDir(dir_.path()).mkpath("~temp.wav/inside"));
     form_->ToolButton1Click();  // "Can   not   Open   File!", then the failed open
-    EXPECT_EQ(ignored, (std::vector<bool>{true, true, false}));
+    EXPECT_EQ(ignored, (std::vector<bool>{false, true, false}));
+    EXPECT_EQ(lastCommand.at(0), "start") << "the leftover's box came before the capture ran";
     EXPECT_FALSE(form_->IsFinishing());
 }
 
