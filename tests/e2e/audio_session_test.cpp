@@ -159,6 +159,10 @@ protected:
 };
 
 TEST_F(SessionTest, EveryTakeKeepsWhatPlayedFromItsPressToItsStop) {
+    // Under load PipeWire's service let the independent recorder drift 0.4 s from the clock, so
+    // it cannot stand as the reference there yet.
+    if (const char* server = std::getenv("LARKSPUR_TEST_SERVER"); server && std::string(server) == "pipewire")
+        GTEST_SKIP() << "no reference recorder that keeps to the clock on PipeWire";
     const std::vector<Take> takes = {
         {0, false, {3}},   {1, true, {3}},           {5, false, {2, 1.5, 2, 1, 1.5}},
         {30, true, {3}},   {2, false, {3}},          {10, true, {2, 1, 2}},
