@@ -31,8 +31,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRate = 44100;
 constexpr std::size_t kBlock = 1024;
 constexpr double kFragment = 0.025;  // the capture's fragment
-// Two streams of one output that take up again this many samples apart are told, not failed.
-constexpr long kSlip = long(2 * kFragment * kRate);
 constexpr WaveFormat kFormat{2, kRate, 16};
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -92,11 +90,9 @@ struct Stretch {
 // x as runs of r, found block by block; a block that matches no run (a seam within it) is skipped
 // and counted.
 // `hint` says where the next run is looked for: from where the last ended.
-// Where a run takes up again less than `slip` samples off, it counts as the same run: `slips`
-// tells how often and how far in all.
 std::vector<Stretch> Runs(const std::vector<std::int16_t>& x, const std::vector<std::int16_t>& r, double alike,
                       const std::function<long(std::size_t at, const Stretch* last)>& hint, long window,
-                      int& unmatched, long slip = 2, std::vector<long>* slips = nullptr) {
+                      int& unmatched) {
     std::vector<Stretch> runs;
     unmatched = 0;
     for (std::size_t at = 0; at + kBlock <= x.size(); at += kBlock) {
@@ -113,9 +109,7 @@ std::vector<Stretch> Runs(const std::vector<std::int16_t>& x, const std::vector<
             continue;
         }
         // A block that resampling left less alike than the threshold is no seam.
-        if (const long off = runs.empty() ? slip + 1 : (offset - long(at)) - (runs.back().offset - long(runs.back().at));
-            std::abs(off) <= slip) {
-            if (off != 0 && slips) slips->push_back(off);
+        if (!runs.empty() && std::abs((offset - long(at)) - (runs.back().offset - long(runs.back().at))) <= 2) {
             runs.back().length = at + kBlock - runs.back().at;
             continue;
         }
@@ -144,10 +138,6 @@ protected:
 };
 
 TEST_F(SessionTest, EveryTakeKeepsWhatPlayedFromItsPressToItsStop) {
-    // Under load PipeWire's service let the independent recorder drift 0.4 s from the clock, so
-    // it cannot stand as the reference there yet.
-    if (const char* server = std::getenv("LARKSPUR_TEST_SERVER"); server && std::string(server) == "pipewire")
-        GTEST_SKIP() << "no reference recorder that keeps to the clock on PipeWire";
     const std::vector<Take> takes = {
         {0, false, {3}},   {1, true, {3}},           {5, false, {2, 1.5, 2, 1, 1.5}},
         {30, true, {3}},   {2, false, {3}},          {10, true, {2, 1, 2}},
@@ -240,11 +230,7 @@ TEST_F(SessionTest, EveryTakeKeepsWhatPlayedFromItsPressToItsStop) {
             return heardAtSession.value_or(0) + long(segments[0].first * kRate);
         };
         int unmatched = 0;
-        std::vector<long> slips;
-        const auto runs = Runs(kept, heard, 0.95, hint, 3 * kRate / 2, unmatched, kSlip, &slips);
-        if (!slips.empty())
-            std::printf("take %zu: %zu slips between the two streams, the last by %ld samples\n", k + 1, slips.size(),
-                        slips.back());
+        const auto runs = Runs(kept, heard, 0.95, hint, 3 * kRate / 2, unmatched);
         std::string found;
         for (const Stretch& run : runs)
             found += " [" + std::to_string(run.at) + ", +" + std::to_string(run.length) + ") at " + std::to_string(run.offset);
