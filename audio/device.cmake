@@ -4,6 +4,7 @@ add_library(larkspur_audio STATIC
   level_tap.cpp
   media_player.cpp
   capture_timeline.cpp
+  capture_writer.cpp
   default_output_follower.cpp
   pulse_capture.cpp
   pulse_connection.cpp

@@ -1,6 +1,7 @@
 #include "audio/pulse_capture.h"
 
 #include "audio/capture_timeline.h"
+#include "audio/capture_writer.h"
 #include "audio/default_output_follower.h"
 #include "audio/pulse_connection.h"
 #include "audio/wave_file.h"
@@ -51,7 +52,8 @@ struct PulseCapture::Impl {
     pa_stream* stream = nullptr;
     bool live = false;            // opened: faults from now on are recording faults
 
-    GrowingWaveFile file;
+    GrowingWaveFile file;   // written by the writer's thread; touched here only once drained
+    CaptureWriter writer{file};
     WaveFormat format;
     CaptureSource source;
     std::string followedMonitor;  // the monitor of the default output, when that is recorded
@@ -60,21 +62,18 @@ struct PulseCapture::Impl {
     bool offOutput = false;
     // Made anew at every open; it makes its stream part anew with every stream.
     std::optional<CaptureTimeline> timeline;
-    std::uint64_t syncedBytes = 0;         // the data size the header last told
 
     mutable std::mutex descriptionLock;  // any thread, under descriptionLock
     std::string description;
 
     // Any thread.
     std::atomic<std::uint32_t> fault{0};
-    std::atomic<std::uint64_t> keptBytes{0};
     std::atomic<std::uint32_t> bytesPerSecond{kDefaultWaveFormat.BytesPerSecond()};
 
     void Fail(std::uint32_t code) {
         std::uint32_t none = 0;
         fault.compare_exchange_strong(none, code);
         if (timeline) timeline->Abandon();
-        if (file.Begun()) file.SyncHeader();
         if (stream && pa_stream_get_state(stream) == PA_STREAM_READY)
             if (pa_operation* op = pa_stream_cork(stream, 1, nullptr, nullptr)) pa_operation_unref(op);
         connection.Signal();
@@ -257,9 +256,11 @@ struct PulseCapture::Impl {
         CaptureTimeline& timeline = *impl->timeline;
         const void* data;
         size_t bytes;
+        // A write that failed on the writer's thread ends the capture here.
+        if (const std::uint32_t code = impl->writer.Fault(); code != 0 && impl->fault == 0) impl->Fail(code);
         while (pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
             const bool first = !timeline.Delivering();
-            const auto f = timeline.Arrived(bytes, Clock::now(), impl->file.DataBytes(),
+            const auto f = timeline.Arrived(bytes, Clock::now(), impl->writer.Bytes(),
                                             timeline.WantsLatency() ? impl->Latency() : std::nullopt);
             if (first) impl->connection.Signal();
             if (f.silence) impl->Keep(nullptr, f.silence);
@@ -273,13 +274,8 @@ struct PulseCapture::Impl {
 
     // Appends samples, or without data a hole of silence.
     void Keep(const void* data, std::uint64_t bytes) {
-        const std::uint32_t code = data ? file.Append(data, bytes) : file.AppendSilence(bytes);
-        keptBytes = file.DataBytes();
-        if (code != 0) return Fail(code);
-        if (file.DataBytes() - syncedBytes >= format.BytesPerSecond() / 2) {
-            file.SyncHeader();
-            syncedBytes = file.DataBytes();
-        }
+        if (data) return writer.Append(data, bytes);
+        writer.AppendSilence(bytes);
     }
 
     // Ends the recording; the connection stays for the next one.
@@ -292,6 +288,7 @@ struct PulseCapture::Impl {
             // Between recordings the default output's changes only update what is known of it.
             source = {};
         }
+        writer.Drain();
         file.Close();
     }
 };
@@ -310,7 +307,6 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
     Impl& d = *impl_;
     d.Release();
     d.fault = 0;
-    d.keptBytes = 0;
     WaveFormat format = kDefaultWaveFormat;
     if (request.element) {
         if (const std::uint32_t code = ReadWaveFormat(*request.element, format)) return code;
@@ -323,8 +319,8 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
     d.file.SetTap(request.tap);
     d.format = format;
     d.bytesPerSecond = format.BytesPerSecond();
+    d.writer.Restart(format.BytesPerSecond());
     const CaptureSource source = ChosenCaptureSource();
-    d.syncedBytes = 0;
 
     if (const std::uint32_t code = d.connection.Connect()) {
         d.Release();
@@ -400,7 +396,6 @@ std::uint32_t PulseCapture::Start() {
             d.Fail(code);
             return code;
         }
-        d.syncedBytes = 0;
     }
     // Without a stream only while the default output's monitor is recorded and no output is left.
     if (!d.connection.Good() || (d.stream ? !PA_STREAM_IS_GOOD(pa_stream_get_state(d.stream))
@@ -416,7 +411,7 @@ std::uint32_t PulseCapture::Start() {
         d.connection.Complete(pa_stream_update_timing_info(d.stream, nullptr, nullptr), kResumeTimingTimeout);
         latency = d.Latency();
     }
-    d.timeline->Start(pressed, Clock::now(), d.file.DataBytes(), latency);
+    d.timeline->Start(pressed, Clock::now(), d.writer.Bytes(), latency);
     // Only a source that has not delivered yet is checked against the clock.
     if (!d.timeline->Delivering()) d.RequestResync();
     return kCaptureOk;
@@ -425,29 +420,35 @@ std::uint32_t PulseCapture::Start() {
 std::uint32_t PulseCapture::Stop() {
     Impl& d = *impl_;
     if (!d.connection.Exists()) return kCaptureNotOpen;
-    PulseConnection::Lock lock(d.connection);
-    // The connection outlives the device's open.
-    if (!d.live) return kCaptureNotOpen;
-    // A fault that ended the capture is this command's result: the recording stopped there.
-    if (!d.timeline->Capturing()) return d.fault;
-    // Everything up to the press is either read already or still on its way: wait for it.
-    // The latency comes fresh from the server: interpolated, it goes stale while a source
-    // delivers in bursts. A server that does not answer gets no further requests.
-    const auto pressed = Clock::now();
-    const bool answers = d.stream && pa_stream_get_state(d.stream) == PA_STREAM_READY &&
-                         d.connection.Complete(pa_stream_update_timing_info(d.stream, nullptr, nullptr), kDrainMargin);
-    if (const auto latency = answers ? d.Latency() : std::nullopt) {
-        const auto plan = d.timeline->Stop(pressed, Clock::now(), d.file.DataBytes(), *latency);
-        if (plan.silence) d.Keep(nullptr, plan.silence);
-        d.connection.WaitFor([&d] { return !d.timeline->Capturing(); },
-                             plan.onItsWay + std::chrono::milliseconds(kFragmentMs) + kDrainMargin);
+    std::uint32_t code = kCaptureOk;
+    {
+        PulseConnection::Lock lock(d.connection);
+        // The connection outlives the device's open.
+        if (!d.live) return kCaptureNotOpen;
+        // A fault that ended the capture is this command's result: the recording stopped there.
+        if (!d.timeline->Capturing()) return d.fault;
+        // Everything up to the press is either read already or still on its way: wait for it.
+        // The latency comes fresh from the server: interpolated, it goes stale while a source
+        // delivers in bursts. A server that does not answer gets no further requests.
+        const auto pressed = Clock::now();
+        const bool answers = d.stream && pa_stream_get_state(d.stream) == PA_STREAM_READY &&
+                             d.connection.Complete(pa_stream_update_timing_info(d.stream, nullptr, nullptr),
+                                                   kDrainMargin);
+        if (const auto latency = answers ? d.Latency() : std::nullopt) {
+            const auto plan = d.timeline->Stop(pressed, Clock::now(), d.writer.Bytes(), *latency);
+            if (plan.silence) d.Keep(nullptr, plan.silence);
+            d.connection.WaitFor([&d] { return !d.timeline->Capturing(); },
+                                 plan.onItsWay + std::chrono::milliseconds(kFragmentMs) + kDrainMargin);
+        }
+        // What never came up to the press is silence; what comes from now on is dropped.
+        if (const std::uint64_t silence = d.timeline->EndStop(pressed, d.writer.Bytes(), d.stream != nullptr))
+            d.Keep(nullptr, silence);
+        if (!answers && d.stream && d.connection.Good()) code = kCaptureServerTimeout;
     }
-    // What never came up to the press is silence; what comes from now on is dropped.
-    if (const std::uint64_t silence = d.timeline->EndStop(pressed, d.file.DataBytes(), d.stream != nullptr))
-        d.Keep(nullptr, silence);
-    const std::uint32_t code = answers || !d.stream || !d.connection.Good() ? kCaptureOk : kCaptureServerTimeout;
-    if (d.file.Begun()) d.file.SyncHeader();
-    d.syncedBytes = d.file.DataBytes();
+    // The disk is waited for without the lock, so that the server's thread goes on meanwhile.
+    d.writer.Drain();
+    std::uint32_t none = 0;
+    d.fault.compare_exchange_strong(none, d.writer.Fault());
     return d.fault != 0 ? std::uint32_t(d.fault) : code;
 }
 
@@ -457,6 +458,8 @@ std::uint32_t PulseCapture::Save(const std::string& path) {
     PulseConnection::Lock lock(d.connection);
     // The connection outlives the device's open.
     if (!d.live) return kCaptureNotOpen;
+    // After a Stop there is nothing left to write.
+    d.writer.Drain();
     return d.file.SaveTo(path);
 }
 
@@ -479,7 +482,8 @@ std::string PulseCapture::SourceDescription() const {
 
 CaptureReport PulseCapture::Report() const {
     const Impl& d = *impl_;
-    return {d.fault, std::chrono::milliseconds(d.keptBytes * 1000 / d.bytesPerSecond)};
+    const std::uint32_t fault = d.fault != 0 ? std::uint32_t(d.fault) : d.writer.Fault();
+    return {fault, std::chrono::milliseconds(d.writer.Written() * 1000 / d.bytesPerSecond)};
 }
 
 }  // namespace larkspur
