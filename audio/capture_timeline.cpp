@@ -69,6 +69,7 @@ void CaptureTimeline::StreamBegan() { stream_ = Stream{}; }
 void CaptureTimeline::Resync(TimePoint now) {
     stream_.arrivals = Arrivals{};
     stream_.resyncUntil = now + kResyncWindow;
+    stream_.resyncAwaitsData = true;
 }
 
 void CaptureTimeline::TimingReported(TimePoint now) {
@@ -78,15 +79,23 @@ void CaptureTimeline::TimingReported(TimePoint now) {
 CaptureTimeline::Fragment CaptureTimeline::Arrived(std::uint64_t bytes, TimePoint now, std::uint64_t fileBytes,
                                                    std::optional<Micros> latency) {
     Fragment f;
+    // A source that sleeps on after a move or a wake-up settles only once it delivers.
+    if (stream_.resyncAwaitsData) {
+        stream_.resyncAwaitsData = false;
+        stream_.resyncUntil = std::max(stream_.resyncUntil, now + kResyncWindow);
+    }
+    if (capturing_ && stream_.resyncDue) {
+        stream_.resyncDue = false;
+        if (const auto unread = UnreadAt(now, now, latency)) f.silence = FillDue(now, *unread, fileBytes);
+        // The time before is accounted for: the arrivals that left the hole must not tell of it
+        // again.
+        if (f.silence) stream_.arrivals = Arrivals{};
+    }
     const Micros hole = stream_.arrivals.Arrived(bytes, bytesPerSecond_, now);
     stream_.delivering = true;
     if (!capturing_) return f;
-    if (stream_.resyncDue) {
-        stream_.resyncDue = false;
-        if (latency) f.silence = FillDue(now, *latency, fileBytes);
-    } else {
-        f.silence = BytesFor(hole);
-    }
+    // Never beyond the clock: a hole the server's own figures filled already is not filled twice.
+    if (hole > Micros(0)) f.silence = std::min(BytesFor(hole), FillDue(now, Micros(0), fileBytes));
     f.skip = std::min(bytes, stream_.skip);
     stream_.skip -= f.skip;
     f.keep = bytes - f.skip;
@@ -115,6 +124,7 @@ void CaptureTimeline::Start(TimePoint press, TimePoint now, std::uint64_t fileBy
     // checked against the clock (the capture calls Resync for it).
     stream_.resyncDue = false;
     stream_.resyncUntil = {};
+    stream_.resyncAwaitsData = false;
 }
 
 CaptureTimeline::StopPlan CaptureTimeline::Stop(TimePoint press, TimePoint now, std::uint64_t fileBytes,

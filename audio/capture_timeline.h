@@ -23,8 +23,9 @@ public:
     // A shorter difference between the file and the clock is left alone.
     static constexpr Micros kResyncThreshold{40000};
     // After a move, a wake-up or a start on a silent source, the file is checked against the
-    // clock for this long: long enough for the server's latency to settle, too short for the
-    // source's clock to drift apart.
+    // clock for this long, and as long from the first data on: long enough for the server's
+    // latency to settle (PulseAudio overstates it by 0.1-0.7 s while a woken null sink
+    // settles), too short for the source's clock to drift apart.
     static constexpr Micros kResyncWindow{3000000};
     // A source that delivers this much less than the clock (the server frozen, a skipping
     // source) for kHoleConfirm of arrivals has left a hole; one that catches up in a burst has
@@ -115,6 +116,7 @@ private:
         std::uint64_t skip = 0;      // a start drops what was captured before it
         bool resyncDue = false;      // timing is fresh: check the file against the clock
         TimePoint resyncUntil{};     // the file is checked until then
+        bool resyncAwaitsData = false;  // the check runs on for kResyncWindow from the first data
     };
 
     std::optional<Micros> UnreadAt(TimePoint at, TimePoint now, std::optional<Micros> latency) const;

@@ -894,6 +894,91 @@ TEST_F(DeviceTest, KilledRecorderLeavesAReadableElementWithTheTone) {
     EXPECT_NEAR(stat.rms, 0.354, 0.02);
 }
 
+// Samples of the first channel of a wave file, or of raw 16-bit mono, as sox reads them.
+std::vector<std::int16_t> FirstChannel(const std::string& path, bool raw = false) {
+    const std::string out = path + ".first";
+    std::vector<std::string> argv{"sox"};
+    if (raw) argv.insert(argv.end(), {"-t", "raw", "-e", "signed", "-b", "16", "-c", "1", "-r", "44100"});
+    argv.insert(argv.end(), {path, "-t", "raw", "-e", "signed", "-b", "16", out, "remix", "1"});
+    EXPECT_EQ(RunCommand(argv).status, 0);
+    std::vector<std::int16_t> samples(std::filesystem::file_size(out) / 2);
+    std::ifstream(out, std::ios::binary).read(reinterpret_cast<char*>(samples.data()), std::streamsize(samples.size() * 2));
+    return samples;
+}
+
+// The seconds of silence (runs of 10 ms or more) among the samples from `from` s on.
+double SilenceFrom(const std::vector<std::int16_t>& samples, double from) {
+    std::size_t silent = 0, run = 0;
+    for (std::size_t i = std::size_t(from * 44100); i <= samples.size(); ++i) {
+        if (i < samples.size() && std::abs(samples[i]) < 50) {
+            ++run;
+            continue;
+        }
+        if (run >= 441) silent += run;
+        run = 0;
+    }
+    return double(silent) / 44100;
+}
+
+// The default output unplugged and plugged back while a tone plays to whichever output is the
+// default: the recording follows it away and back, the file keeps to the clock, and silence
+// stands only where a recorder of the returned output heard nothing either (a new null sink's
+// monitor delivers nothing for its first couple of seconds on PulseAudio).
+TEST_F(DeviceTest, DefaultOutputUnpluggedAndBack) {
+    PrivateServer server(dir);
+    ASSERT_TRUE(server.Ready());
+    const auto pactl = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"pactl", "-s", server.Address()});
+        return RunCommand(args, 5s, false);
+    };
+    const auto plugIn = [&] {
+        const auto loaded = pactl({"load-module", "module-null-sink", "sink_name=headset", "rate=44100", "channels=2"});
+        EXPECT_EQ(pactl({"set-default-sink", "headset"}).status, 0);
+        return std::atoi(loaded.output.c_str());
+    };
+    int headset = plugIn();
+    ASSERT_GT(headset, 0);
+    std::optional<ScopedEnv> address(std::in_place, "PULSE_SERVER", server.Address());
+    ASSERT_TRUE(WaitUntilAwake("headset", server.Env()));
+    ScopedSource chosen({CaptureSource::Kind::DefaultOutputMonitor, ""});
+    const std::string tone = Path("tone.wav");
+    ASSERT_EQ(RunCommand({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", tone, "synth", "12", "sine", "1000",
+                          "vol", "0.5"}).status, 0);
+    const Child player({"paplay", "--latency-msec=50", tone}, server.Env());  // to the default output
+    std::this_thread::sleep_for(300ms);
+    TMediaPlayer recorder;
+    OpenOnTemplate(recorder, {2, 44100, 16});
+    address.reset();
+
+    const auto start = Clock::now();
+    recorder.Record();
+    std::this_thread::sleep_until(start + 2s);
+    EXPECT_EQ(pactl({"unload-module", std::to_string(headset)}).status, 0);
+    std::this_thread::sleep_until(start + 5s);
+    headset = plugIn();
+    const double back = Seconds(Clock::now() - start);
+    const std::string heard = Path("heard.raw");
+    const int heardFd = ::open(heard.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    auto reference = std::make_unique<Child>(
+        std::vector<std::string>{"parec", "--latency-msec=25", "--format=s16le", "--rate=44100", "--channels=1",
+                                 "-d", "headset.monitor"},
+        server.Env(), heardFd);
+    ::close(heardFd);
+    std::this_thread::sleep_until(start + 9s);
+    reference.reset();
+    const double wall = Seconds(Clock::now() - start);
+    FinishWithoutFault(recorder);
+
+    EXPECT_NEAR(LengthOf(element), wall, kLengthTolerance);
+    const auto kept = FirstChannel(element);
+    const auto reheard = FirstChannel(heard, true);
+    // What the reference missed: the time it ran and got nothing, and the silence it got.
+    const double missed = (wall - back) - double(reheard.size()) / 44100 + SilenceFrom(reheard, 0);
+    EXPECT_LT(SilenceFrom(kept, 0) - SilenceFrom(kept, back), 0.2) << "while it was gone";
+    EXPECT_LT(SilenceFrom(kept, back), missed + 0.15) << "once it was back; the reference missed " << missed << " s";
+    EXPECT_NEAR(ReadSoxStat(element, wall - 0.8, 0.5).rms, 0.354, 0.02) << "the tone at the end";
+}
+
 // The child of the crash test: records into the element until it is killed.
 int RecordUntilKilled(const std::string& element) {
     TMediaPlayer player;

@@ -193,6 +193,21 @@ TEST(CaptureTimeline, ASourceThatSleptIsSilenceForTheTimeItSlept) {
     r.Stop(r.At(5000ms));
     EXPECT_EQ(r.Frames(), FramesIn(4500ms));
     EXPECT_EQ(r.SilentFrames(), FramesIn(2000ms));
+
+    // Moved to an output that has just come back, whose monitor delivers once and then sleeps:
+    // the fresh timing fills the sleep, and the arrivals that then tell of the same hole must not
+    // fill it again.
+    Replay moved;
+    moved.NewStream(moved.At(0ms));
+    moved.Press(moved.At(500ms));
+    moved.RunUntil(moved.At(1500ms));
+    moved.timeline.Resync(moved.At(1500ms));
+    moved.timeline.TimingReported(moved.At(1510ms));
+    moved.Gap(moved.At(1600ms), moved.At(3600ms));
+    moved.timeline.TimingReported(moved.At(2500ms));
+    moved.Stop(moved.At(6000ms));
+    EXPECT_EQ(moved.Frames(), FramesIn(5500ms));
+    EXPECT_EQ(moved.SilentFrames(), FramesIn(2000ms));
 }
 
 TEST(CaptureTimeline, AMoveOnAFlowingSourceAddsNothing) {
