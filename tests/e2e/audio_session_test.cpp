@@ -141,11 +141,12 @@ TEST_F(SessionTest, EveryTakeKeepsWhatPlayedFromItsPressToItsStop) {
     const std::vector<Take> takes = {
         {0, false, {3}},   {1, true, {3}},           {5, false, {2, 1.5, 2, 1, 1.5}},
         {30, true, {3}},   {2, false, {3}},          {10, true, {2, 1, 2}},
-        {1, false, {2.5}},
+        {1, false, {2.5}}, {3, true, {2}},           {1, false, {1.5, 0.5, 1.5}},
+        {2, true, {2}},
     };
     {
         mp3test::WaveParts wave;
-        for (const std::int16_t v : Signal(std::size_t(kRate * 110)))
+        for (const std::int16_t v : Signal(std::size_t(kRate * 130)))
             for (int channel = 0; channel < 2; ++channel) wave.data.insert(wave.data.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
         mp3test::WriteFile(Path("signal.wav"), mp3test::BuildWave(wave));
     }
