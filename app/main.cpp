@@ -9,6 +9,7 @@
 #include "platform/error_box.h"
 #include "platform/exe_dir.h"
 #include "platform/message_box.h"
+#include "platform/recorder_folders.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
                                         "files that belong beside it."));
         return 1;
     }
+    Folders();
 
     try {
         // Each window is built, then its creation event runs; an error there is shown and the

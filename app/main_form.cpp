@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/error_box.h"
 #include "platform/exe_dir.h"
+#include "platform/recorder_folders.h"
 #include "platform/message_box.h"
 
 #include <QAction>
@@ -116,13 +117,14 @@ QFileDialog* DeferredSaveDialog::get() const {
     return made_;
 }
 
-TForm1::TForm1(QWidget* parent) : TForm1(nullptr, QFile::decodeName(ExeDir().c_str()), parent) {}
+TForm1::TForm1(QWidget* parent) : TForm1(nullptr, QFile::decodeName(Folders().recordings.c_str()), parent) {}
 
 TForm1::TForm1(std::shared_ptr<CaptureDevice> capture, const QString& recordingDir, QWidget* parent)
     : QMainWindow(parent,
                   Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                       Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      SaveDialog1([this] { return MakeSaveDialog(); }) {
+      SaveDialog1([this] { return MakeSaveDialog(); }),
+      recordingDir_(recordingDir) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Larkspur"));
     setWindowIconText(ApplicationTitle());
@@ -186,6 +188,7 @@ QFileDialog* TForm1::MakeSaveDialog() {
     dialog->setNameFilters({QStringLiteral("*.wav"), QStringLiteral("*.mp3")});
     dialog->selectNameFilter(QStringLiteral("*.mp3"));
     dialog->setSizeGripEnabled(true);
+    dialog->setDirectory(recordingDir_);
     connect(dialog, &QFileDialog::filterSelected, this, &TForm1::SaveDialog1TypeChange);
 
     return dialog;

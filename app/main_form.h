@@ -61,7 +61,7 @@ class TForm1 : public QMainWindow,
 public:
     explicit TForm1(QWidget* parent = nullptr);
     // The recording device over the given capture layer (the sound server's when null), with the
-    // temporary file and automatic names in recordingDir (ending in "/") instead of ExeDir.
+    // temporary file and automatic names in recordingDir (ending in "/") instead of the recorder's.
     TForm1(std::shared_ptr<CaptureDevice> capture, const QString& recordingDir, QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -193,6 +193,7 @@ private:
     bool centred_ = false;
 
     std::unique_ptr<TMediaPlayer> player_;  // the recording device; MediaPlayer1 marks its place
+    const QString recordingDir_;  // where the Save dialog starts
     std::unique_ptr<Finisher> finisher_;
     std::unique_ptr<RecordingControl> recording_;
     QTimer* levelTimer_;

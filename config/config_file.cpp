@@ -1,6 +1,6 @@
 #include "config/config_file.h"
 
-#include "platform/exe_dir.h"
+#include "platform/recorder_folders.h"
 
 #include <filesystem>
 
@@ -14,9 +14,9 @@ bool IsDirectory(const std::string& path) {
 
 }  // namespace
 
-std::string ConfigPath() { return ExecutableDirectory() + "/Config.ini"; }
+std::string ConfigPath() { return Folders().settings + "Config.ini"; }
 
-std::string DefaultTempDirectory() { return ExeDir(); }
+std::string DefaultTempDirectory() { return Folders().recordings; }
 
 std::string TempDirectoryOnSave(const std::string& typed) {
     if (IsDirectory(typed)) return typed;

@@ -4,10 +4,10 @@
 // Where Config.ini lives and the rules for its [General] Temp directory.
 namespace larkspur {
 
-// The executable's directory followed directly by "/Config.ini" (formed anew on every call).
+// Config.ini in the recorder's settings folder.
 std::string ConfigPath();
 
-// The default temporary directory: the executable's directory followed by "/".
+// The default temporary directory: the recorder's folder for recordings, ending in "/".
 std::string DefaultTempDirectory();
 
 // The directory a stored [General] Temp value stands for: "0" is the default without any check;

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "config/ini_file.h"
-#include "platform/exe_dir.h"
+#include "platform/recorder_folders.h"
 #include "platform/keyboard.h"
 
 namespace larkspur {
@@ -89,7 +89,7 @@ const HotKeyTableCopy* TableBeforeKey(uint32_t time) {
 }
 
 std::string HotKeyIniPath() {
-    return PathOverride().empty() ? ExecutableDirectory() + "/HotKey.ini" : PathOverride();
+    return PathOverride().empty() ? Folders().settings + "HotKey.ini" : PathOverride();
 }
 
 void SetHotKeyIniPathForTest(const std::string& path) { PathOverride() = path; }

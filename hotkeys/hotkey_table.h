@@ -35,7 +35,7 @@ QString KeyNameText(uint8_t code);
 // What a key field shows for an entry: its prefix followed by its key's name.
 QString HotKeyText(int index);
 
-// HotKey.ini in the executable's directory.
+// HotKey.ini in the recorder's settings folder.
 std::string HotKeyIniPath();
 // Lets a test keep its HotKey.ini elsewhere; an empty path restores the real one.
 void SetHotKeyIniPathForTest(const std::string& path);

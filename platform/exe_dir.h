@@ -8,8 +8,8 @@ namespace larkspur {
 // elsewhere (the current directory could hold anyone's libkbtap.so).
 const std::string& ExecutableDirectory();
 
-// ExecutableDirectory() followed by exactly one "/": home of recordings and the temporary file;
-// empty where the directory is unknown.
+// ExecutableDirectory() followed by exactly one "/"; empty where the directory is unknown. Where
+// the recorder keeps its files is Folders() (platform/recorder_folders.h).
 const std::string& ExeDir();
 
 }  // namespace larkspur

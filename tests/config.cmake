@@ -7,3 +7,5 @@ larkspur_test(config_loopback_server_test SOURCES e2e/config_loopback_server_tes
   LIBS larkspur_config FIXTURES pulse TIMEOUT 60)
 larkspur_test(config_dialogs_test SOURCES gui/config_dialogs_test.cpp
   LIBS larkspur_config Qt6::Test)
+larkspur_test(config_recorder_folders_test SOURCES unit/config_recorder_folders_test.cpp
+  LIBS larkspur_platform GTest::gtest_main)
