@@ -7,12 +7,17 @@ packages=(
   libpulse-dev libmp3lame-dev libx11-dev libxtst-dev libdbus-1-dev
   googletest libgtest-dev libgmock-dev
 )
+# The Debian package (--package): its dependencies are read from the binaries.
+if [ "${1:-}" = "--package" ]; then
+  packages+=(dpkg-dev file)
+fi
 if [ "${1:-}" = "--test" ]; then
   packages+=(
     xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox mpg123 libmpg123-dev lame
     pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon dbus-bin
     xdg-desktop-portal python3-dbusmock python3-dbus python3-gi
     clang libclang-rt-14-dev imagemagick
+    dpkg-dev file lintian desktop-file-utils appstream
   )
 fi
 missing=()
