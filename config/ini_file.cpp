@@ -62,13 +62,13 @@ std::vector<Line> SplitLines(std::string_view data) {
     // the file when the file is rewritten).
     std::size_t begin = data.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     while (begin < data.size()) {
-        std::size_t nl = data.find('\n', begin);
-        const std::size_t end = nl == std::string_view::npos ? data.size() : nl + 1;
-        std::string_view text = data.substr(begin, (nl == std::string_view::npos ? end : nl) - begin);
-        // Line ends converted twice ("\r\r\n"), or a last line ending in a bare CR, are still
-        // just line ends: no carriage return stays on a value.
-        while (text.ends_with('\r')) text.remove_suffix(1);
-        lines.push_back({text, end});
+        // A line ends at LF, CRLF, or a CR alone (old Mac line ends); line ends converted twice
+        // ("\r\r\n") are one: no carriage return stays on a value.
+        const std::size_t stop = std::min(data.find_first_of("\r\n", begin), data.size());
+        std::size_t end = stop;
+        while (end < data.size() && data[end] == '\r') ++end;
+        if (end < data.size() && data[end] == '\n') ++end;
+        lines.push_back({data.substr(begin, stop - begin), end});
         begin = end;
     }
     return lines;
@@ -263,11 +263,12 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     std::string data;
     if (!ReadAll(target, data)) throw EIniFileException(path_);
     const auto lines = SplitLines(data);
-    const std::size_t first_break = data.find('\n');
-    const std::string eol =
-        first_break != std::string::npos && first_break > 0 && data[first_break - 1] == '\r'
-            ? "\r\n"
-            : "\n";  // new lines follow the file's own line ends
+    // New lines follow the file's own line ends: those of its first line.
+    const std::size_t first_break = data.find_first_of("\r\n");
+    const std::size_t after_crs = data.find_first_not_of('\r', first_break);
+    const std::string eol = first_break == std::string::npos || data[first_break] == '\n' ? "\n"
+                            : after_crs != std::string::npos && data[after_crs] == '\n'  ? "\r\n"
+                                                                                        : "\r";
     const Place place = Locate(lines, section, key);
     std::string updated;
     if (place.key_line) {
@@ -279,7 +280,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
         updated = data.substr(0, value_begin).append(value).append(data, value_end);
     } else {
         const std::size_t at = place.section_found ? place.section_end : data.size();
-        std::string insert = at > 0 && data[at - 1] != '\n' ? eol : "";
+        std::string insert = at > 0 && data[at - 1] != '\n' && data[at - 1] != '\r' ? eol : "";
         if (!place.section_found) insert.append("[").append(section).append("]").append(eol);
         insert.append(key).append("=").append(value).append(eol);
         updated = data.substr(0, at).append(insert).append(data, at);

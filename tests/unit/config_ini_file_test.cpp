@@ -171,6 +171,23 @@ TEST_F(IniFileTest, ForeignSectionsKeysAndCommentsSurviveByteForByte) {
     EXPECT_EQ(ini.ReadString("Audio", "; a comment", "none"), "none");
 }
 
+// A carriage return alone ends a line as LF and CRLF do (old Mac files, or mixed ones); what is
+// added keeps the file's own line ends.
+TEST_F(IniFileTest, ACarriageReturnAloneEndsALine) {
+    Spit(path_, "[Audio]\r\nFormat=0\rRate=3\r[General]\rPlay=1");
+    TIniFile mixed(path_);
+    EXPECT_EQ(mixed.ReadString("Audio", "Format", "x"), "0");
+    EXPECT_EQ(mixed.ReadString("Audio", "Rate", "x"), "3");
+    EXPECT_EQ(mixed.ReadString("General", "Play", "x"), "1");
+
+    Spit(path_, "[Audio]\rFormat=0\rRate=3\r");
+    TIniFile old(path_);
+    old.WriteString("Audio", "Rate", "2");
+    old.WriteString("Audio", "Size", "1");
+    old.WriteString("General", "Play", "0");
+    EXPECT_EQ(Slurp(path_), "[Audio]\rFormat=0\rRate=2\rSize=1\r[General]\rPlay=0\r");
+}
+
 TEST_F(IniFileTest, BlanksAndOnePairOfMatchingQuotesAreRemoved) {
     Spit(path_,
          "[Q]\n"
@@ -239,7 +256,7 @@ TEST_F(IniFileTest, StrayCarriageReturnsAtLineEndsStayOffTheValues) {
     ini.WriteString("HotKey", "HotKey0", "a");
     EXPECT_EQ(ini.ReadString("HotKey", "Count", ""), "2");
     EXPECT_EQ(ini.ReadString("HotKey", "HotKey0", ""), "a");
-    EXPECT_EQ(Slurp(path_), "[Audio]\r\r\nFormat=0\r\r\n[HotKey]\r\nCount=2\r\r\nHotKey0=a\r\n");
+    EXPECT_EQ(Slurp(path_), "[Audio]\r\r\nFormat=0\r\r\n[HotKey]\r\nCount=2\rHotKey0=a\r\n");
 }
 
 TEST_F(IniFileTest, AByteOrderMarkHidesNoSectionAndStaysInTheFile) {
