@@ -2,16 +2,21 @@
 
 #include "audio/wave_file.h"
 #include "platform/message_box.h"
+#include "platform/own_file.h"
 
 #include <QFile>
 #include <cstdio>
+#include <unistd.h>
 
 namespace larkspur {
 
 void WriteFormatTemplate(std::uint16_t channels, std::uint16_t bitsPerSample, std::int32_t sampleRate,
                          const QString& path) {
-    std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "wb");
+    // Deleted and written anew, never through a link or into another name's file.
+    const int fd = CreateOwnFile(QFile::encodeName(path).toStdString());
+    std::FILE* f = fd < 0 ? nullptr : ::fdopen(fd, "wb");
     if (!f) {
+        if (fd >= 0) ::close(fd);
         ShowPlainMessage(QStringLiteral("Can   not   Open   File!"));
         return;
     }

@@ -9,12 +9,14 @@
 #include "audio/media_player.h"
 #include "audio/wave_file.h"
 #include "platform/message_box.h"
+#include "platform/own_file.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <stdexcept>
 #include <utility>
@@ -86,13 +88,13 @@ void RecordingControl::Record() {
     isRecording_ = true;
     // Counted from here should the device fail to start, so that Stop shows a sensible time.
     startMark_ = clock.Monotonic();
-    std::optional<QString> kept;
+    std::optional<QString> notice;  // what was done with what had the temporary file's name
     {
         const FlagScope starting(isStarting_);
         // Until the temporary file is this recording's own, nothing has started: a refusal or a
         // leftover that cannot be kept leaves the window idle.
         auto idle = qScopeGuard([this] { ReturnToIdle(); });
-        if (!ClaimTempFile(kept)) return;
+        if (!ClaimTempFile(notice)) return;
         idle.dismiss();
         BeginRecording();
     }
@@ -105,10 +107,7 @@ void RecordingControl::Record() {
     startTime_ = clock.LocalTime();
     // Told once the capture runs: a hotkey user may not see the box for a while, and the
     // recording must not wait for it. It comes last, as its loop may run a Stop.
-    if (kept)
-        ShowMessageBox(ApplicationTitle(),
-                       QStringLiteral("An unfinished recording from an earlier session was kept as \"%1\".").arg(*kept),
-                       BoxIcon::Information);
+    if (notice) ShowMessageBox(ApplicationTitle(), *notice, BoxIcon::Information);
 }
 
 void RecordingControl::Pause() {
@@ -140,6 +139,34 @@ void RecordingControl::Tick() {
         }
     }
     ShowTime();
+    if (isRecording_ && !isStarting_ && !isFinishing_) KeepTempFileNamed();
+}
+
+// The temporary file's folder deleted during the recording: the device brings the file back
+// under its name (audio/wave_file.h), and the lock and the user follow. A path is named only
+// once it was found there.
+void RecordingControl::KeepTempFileNamed() {
+    if (!lock_.Unnamed()) {
+        unnamedTicks_ = 0;
+        return;
+    }
+    if (IsOwnRegularFile(QFile::encodeName(tempPath_).toStdString())) {
+        lock_.Acquire(tempPath_);
+        unnamedTicks_ = 0;
+        ShowMessageBox(ApplicationTitle(),
+                       QStringLiteral("The folder of the recording was deleted while it ran. The recording was "
+                                      "brought back as \"%1\" and goes on there.")
+                           .arg(tempPath_),
+                       BoxIcon::Warning);
+        return;
+    }
+    // Told once, after two seconds in which the file could not be made again.
+    if (++unnamedTicks_ == 4)
+        ShowMessageBox(ApplicationTitle(),
+                       QStringLiteral("The folder of the recording, \"%1\", was deleted while it ran and cannot be "
+                                      "made again. Make it again, or the recording will be lost.")
+                           .arg(QDir::toNativeSeparators(dir_)),
+                       BoxIcon::Error);
 }
 
 // The elapsed time, or the blinking caption of a pause.
@@ -190,7 +217,9 @@ void RecordingControl::ReturnToIdle() {
 
 // The temporary file is locked before anything is done with it: another instance recording into
 // it keeps it. A leftover of an earlier session is moved away and the lock goes to a fresh file.
-bool RecordingControl::ClaimTempFile(std::optional<QString>& kept) {
+// What has the name and is not the recorder's own file (a link, a folder, a file with another
+// name, one that is no wave file) is moved aside first: never written through, never deleted.
+bool RecordingControl::ClaimTempFile(std::optional<QString>& notice) {
     tempPath_ = dir_ + QStringLiteral("~temp.wav");
     auto lock = [this] {
         if (lock_.Acquire(tempPath_) != TempFileLock::Result::HeldElsewhere) return true;
@@ -201,15 +230,22 @@ bool RecordingControl::ClaimTempFile(std::optional<QString>& kept) {
                        BoxIcon::Warning);
         return false;
     };
+    const QFileInfo there(tempPath_);
+    if ((there.exists() || there.isSymLink()) && !IsOwnRegularFile(QFile::encodeName(tempPath_).toStdString())) {
+        notice = MoveAside();
+        return lock();
+    }
     if (!lock()) return false;
-    kept = KeepLeftover();
-    return !kept || lock();
+    notice = KeepLeftover();
+    return !notice || lock();
 }
 
 void RecordingControl::BeginRecording() {
     const RecordingFormat format =
         FormatFromChoices(settings_.SampleRateIndex(), settings_.SampleSizeIndex(), settings_.TrackIndex());
     WriteFormatTemplate(format.channels, format.bitsPerSample, format.sampleRate, tempPath_);
+    // The template is a new file: the lock moves to it.
+    lock_.Acquire(tempPath_);
     PrepareEarlyMp3(format);
     levels_ = std::make_shared<LevelTap>(
         WaveFormat{format.channels, std::uint32_t(format.sampleRate), format.bitsPerSample}, earlyMp3_);
@@ -226,12 +262,10 @@ void RecordingControl::BeginRecording() {
 std::optional<QString> RecordingControl::KeepLeftover() {
     const QFileInfo info(tempPath_);
     if (!info.exists()) return std::nullopt;
-    if (!info.isFile()) {
-        QFile::remove(tempPath_);
-        return std::nullopt;
-    }
-    // A bare template is overwritten by the next one.
+    // A bare template is written anew by the next one.
     if (info.size() <= static_cast<qint64>(kWaveHeaderSize)) return std::nullopt;
+    WaveFormat format;
+    if (ReadWaveFormat(QFile::encodeName(tempPath_).toStdString(), format) != kCaptureOk) return MoveAside();
     const auto modified = std::chrono::system_clock::time_point(
         std::chrono::milliseconds(info.lastModified().toMSecsSinceEpoch()));
     const QString kept = FreeName(AutomaticName(dir_, LocalTimeAt(modified)));
@@ -242,7 +276,21 @@ std::optional<QString> RecordingControl::KeepLeftover() {
                 .arg(tempPath_, kept)
                 .toStdString());
     }
-    return kept;
+    return QStringLiteral("An unfinished recording from an earlier session was kept as \"%1\".").arg(kept);
+}
+
+// Moves what has the temporary file's name and is no recording out of the way, under a name of
+// its own in the same folder; the link itself, never its target. Returns what to tell the user.
+QString RecordingControl::MoveAside() {
+    const QString aside = FreeName(dir_ + QStringLiteral("~temp (not a recording).wav"));
+    if (::rename(QFile::encodeName(tempPath_).constData(), QFile::encodeName(aside).constData()) != 0) {
+        throw std::runtime_error(QStringLiteral("\"%1\" is not a recording and could not be moved aside; move it "
+                                                "elsewhere before recording again")
+                                     .arg(tempPath_)
+                                     .toStdString());
+    }
+    return QStringLiteral("\"%1\" was not a recording of Larkspur's, so it was moved aside to \"%2\".")
+        .arg(tempPath_, aside);
 }
 
 // Where the finished recording may become an MP3 (MP3 chosen, or a name to be asked for, which
@@ -251,7 +299,6 @@ std::optional<QString> RecordingControl::KeepLeftover() {
 void RecordingControl::PrepareEarlyMp3(const RecordingFormat& format) {
     const QString path = dir_ + QStringLiteral("~temp.mp3");
     earlyMp3_.reset();
-    if (QFileInfo(path).isFile()) QFile::remove(path);
     const WaveFormat wave{format.channels, std::uint32_t(format.sampleRate), format.bitsPerSample};
     if ((settings_.SaveToMp3() || settings_.AskForFileName()) && EarlyMp3::Accepts(wave))
         earlyMp3_ = std::make_shared<EarlyMp3>(QFile::encodeName(path).toStdString(), wave);

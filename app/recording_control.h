@@ -63,8 +63,10 @@ public:
     const std::shared_ptr<LevelTap>& Levels() const { return levels_; }
 
 private:
-    bool ClaimTempFile(std::optional<QString>& kept);
+    bool ClaimTempFile(std::optional<QString>& notice);
     std::optional<QString> KeepLeftover();
+    QString MoveAside();
+    void KeepTempFileNamed();
     void BeginRecording();
     void ShowTime();
     void Finish();
@@ -87,6 +89,7 @@ private:
     QString pausedCaption_;
     QString tempPath_;
     TempFileLock lock_;  // held on the temporary file while a recording exists
+    int unnamedTicks_ = 0;  // ticks since the temporary file was found without a name
     std::shared_ptr<EarlyMp3> earlyMp3_;  // the MP3 encoded while recording, where one may be wanted
     std::shared_ptr<LevelTap> levels_;     // the levels of the recording that exists
     std::chrono::milliseconds startMark_{0};  // monotonic start, moved forward by every pause

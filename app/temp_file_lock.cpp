@@ -25,7 +25,7 @@ TempFileLock::Result TempFileLock::Acquire(const QString& path) {
         if (fd_ >= 0 && ::stat(name.constData(), &now) == 0 && ::fstat(fd_, &held) == 0 &&
             SameFile(now, held))
             return Result::Locked;
-        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd < 0) return Result::Unavailable;
         int locked;
         while ((locked = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {}
@@ -43,6 +43,11 @@ TempFileLock::Result TempFileLock::Acquire(const QString& path) {
         ::close(fd);
     }
     return Result::Unavailable;
+}
+
+bool TempFileLock::Unnamed() const {
+    struct stat st {};
+    return fd_ >= 0 && ::fstat(fd_, &st) == 0 && st.st_nlink == 0;
 }
 
 void TempFileLock::Release() {

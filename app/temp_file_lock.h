@@ -21,6 +21,8 @@ public:
     Result Acquire(const QString& path);
     void Release();
     bool Held() const { return fd_ >= 0; }
+    // The locked file has no name any more (its folder was deleted).
+    bool Unnamed() const;
 
 private:
     int fd_ = -1;

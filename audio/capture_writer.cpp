@@ -48,6 +48,7 @@ void CaptureWriter::Drain() {
 void CaptureWriter::Sync() {
     if (!file_.Begun() || file_.DataBytes() == synced_) return;
     file_.SyncHeader();
+    file_.KeepNamed();
     synced_ = file_.DataBytes();
 }
 

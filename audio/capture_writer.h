@@ -11,7 +11,8 @@
 
 // Writes a recording's samples into its file on a thread of its own, so that neither the sound
 // server's thread nor a Stop holding the capture's lock ever waits on a slow disk. The header is
-// brought up to date every half second of samples, so that a crash loses at most that much.
+// brought up to date every half second of samples, so that a crash loses at most that much, and a
+// file whose folder was deleted is brought back then.
 //
 // Threads: Append and AppendSilence from any one thread at a time (the capture's, under its lock);
 // Drain and Restart from the thread that owns the device, which touches the file itself only

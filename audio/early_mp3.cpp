@@ -2,9 +2,11 @@
 
 #include "audio/mp3_settings.h"
 #include "audio/wav2mp3_input.h"
+#include "platform/own_file.h"
 
 #include <algorithm>
 #include <cstring>
+#include <unistd.h>
 
 namespace larkspur {
 
@@ -12,8 +14,10 @@ EarlyMp3::EarlyMp3(std::string path, const WaveFormat& format, std::size_t queue
                    Mp3EncoderCalls encoder)
     : path_(std::move(path)), format_(format), encoder_(encoder),
       ring_(new std::uint8_t[queueBytes]), capacity_(queueBytes) {
-    file_ = Accepts(format_) ? std::fopen(path_.c_str(), "wbe") : nullptr;
+    const int fd = Accepts(format_) ? CreateOwnFile(path_) : -1;
+    file_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
     if (!file_) {
+        if (fd >= 0) ::close(fd);
         // Nothing was created, so nothing may be removed: the name may be something else's.
         owned_ = false;
         abandoned_ = true;

@@ -6,12 +6,14 @@
 #include <QProgressDialog>
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "audio/lame_stream.h"
 #include "audio/mp3_settings.h"
 #include "audio/wav2mp3_input.h"
 #include "platform/message_box.h"
+#include "platform/own_file.h"
 
 namespace larkspur {
 namespace {
@@ -26,11 +28,14 @@ void Complain(const char* text) {
     ShowMessageBox(QStringLiteral("Wav2Mp3 ERROR"), QString::fromLatin1(text), BoxIcon::None);
 }
 
-// The MP3 file, created or truncated when opened.
+// The MP3 file, created anew when opened (what had its name goes, a link itself and never its
+// target).
 class Mp3File {
 public:
-    explicit Mp3File(const QString& path)
-        : path_(QFile::encodeName(path)), file_(std::fopen(path_.constData(), "wbe")) {
+    explicit Mp3File(const QString& path) : path_(QFile::encodeName(path)) {
+        const int fd = CreateOwnFile(path_.toStdString());
+        file_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+        if (!file_ && fd >= 0) ::close(fd);
         struct stat st;
         regular_ = file_ && ::fstat(::fileno(file_), &st) == 0 && S_ISREG(st.st_mode);
     }

@@ -1,6 +1,7 @@
 #include "audio/wave_file.h"
 
 #include "audio/capture_device.h"
+#include "platform/own_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -162,7 +163,13 @@ GrowingWaveFile::~GrowingWaveFile() { Close(); }
 
 std::uint32_t GrowingWaveFile::OpenElement(const std::string& path, const WaveFormat& format) {
     Close();
-    fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    // The element is the recorder's own file: never a link, nor a file with another name.
+    fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    struct stat st {};
+    if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)) {
+        close(fd_);
+        fd_ = -1;
+    }
     if (fd_ < 0) return kCaptureCannotWriteFile;
     path_ = path;
     format_ = format;
@@ -243,6 +250,23 @@ std::uint32_t GrowingWaveFile::SyncHeader() {
     return kCaptureOk;
 }
 
+void GrowingWaveFile::KeepNamed() {
+    struct stat st {};
+    if (path_.empty() || fd_ < 0 || fstat(fd_, &st) != 0 || st.st_nlink > 0) return;
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ignored);
+    const int fd = CreateOwnFile(path_, true);
+    if (fd < 0) return;
+    const off_t length = kWaveHeaderSize + dataBytes_;
+    // The same descriptor number then writes into the new file.
+    if (!CopyRange(fd_, fd, length) || dup3(fd, fd_, O_CLOEXEC) < 0) {
+        close(fd);
+        unlink(path_.c_str());
+        return;
+    }
+    close(fd);
+}
+
 std::uint32_t GrowingWaveFile::SaveTo(const std::string& path) {
     if (fd_ < 0) return kCaptureNotOpen;
     if (!begun_) {
@@ -259,7 +283,7 @@ std::uint32_t GrowingWaveFile::SaveTo(const std::string& path) {
         return kCaptureOk;
     }
     if (SyncHeader() != 0) return kCaptureCannotSave;
-    Fd out(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    Fd out(CreateOwnFile(path));
     if (out.get() < 0 || !CopyRange(fd_, out.get(), length)) return kCaptureCannotSave;
     return out.Close() ? kCaptureOk : kCaptureCannotSave;
 }

@@ -68,6 +68,10 @@ public:
     std::uint32_t AppendSilence(std::size_t bytes);
     // Writes the current sizes into the header.
     std::uint32_t SyncHeader();
+    // An element whose name went (its folder deleted) is written out anew under its path, folder
+    // and all, and the recording carries on in the new file. Tried again at the next call while
+    // that fails.
+    void KeepNamed();
     // Writes the recording to path as a wave file: in place when path is this file, else a copy.
     std::uint32_t SaveTo(const std::string& path);
     void Close();

@@ -338,6 +338,29 @@ TEST_F(RecordingProgramTest, ASecondCopyInTheSameFolderLeavesTheRecordingAlone) 
     EXPECT_NEAR(ToneSeconds(WaveChannel(path, 2), 44100), 4.0, 0.3);
 }
 
+// The program's folder deleted 3 s into a recording: within a second the recording is back under
+// its name, whole, and the user is told; it goes on there, so that a crash after that loses at
+// most a second.
+TEST_F(RecordingProgramTest, AFolderDeletedDuringARecordingIsMadeAgainWithTheRecordingWhole) {
+    Start(kWave44Stereo);
+    QElapsedTimer clock;
+    clock.start();
+    Click(kRecord);
+    WaitUntil(clock, 3000);
+    ASSERT_TRUE(QDir(program_.Dir()).removeRecursively());
+    const QString temp = Path("~temp.wav");
+    while (!QFileInfo::exists(temp) && clock.elapsed() < 4500) QThread::msleep(20);
+    EXPECT_LT(clock.elapsed(), 4500) << "not brought back within 1.5 s";
+    EXPECT_TRUE(BoxShown(main_)) << "the user was not told";
+    WaitUntil(clock, 7000);
+    main_.process.kill();
+    main_.process.waitForFinished(5000);
+    const auto info = larkspur::test::ReadSoxInfo(temp.toStdString());
+    ASSERT_TRUE(info.valid);
+    EXPECT_GT(double(info.samples) / info.rate, 6.0) << "more than a second lost";
+    EXPECT_GT(ToneSeconds(WaveChannel(temp.toStdString(), 2), 44100), 5.8);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -8,13 +8,17 @@
 
 #include <QComboBox>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
 #include <cstdlib>
+#include <functional>
 #include <ctime>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace larkspur::test {
 namespace {
@@ -338,6 +342,45 @@ TEST_F(FinishingTest, TheTemporaryFileItselfAsTargetIsNeverDestroyed) {
     EXPECT_EQ(WaveMilliseconds(Dir() + "~temp (1).wav"), 2000);
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_TRUE(boxes_[0].text.contains(Dir() + "~temp (1).wav"));
+}
+
+// What has the temporary file's name and is not the recorder's own file is moved aside with a
+// message and never written through: a link to a file outside the folder, a dangling link, a
+// second name of an outside file, a folder, a file that is no wave file. Every take ends in a
+// regular file of its own.
+TEST_F(FinishingTest, WhatIsNotTheRecordersOwnFileIsMovedAsideAndNeverWrittenThrough) {
+    QTemporaryDir outside;
+    const QString notes = outside.filePath("notes.txt"), hard = outside.filePath("hard.txt");
+    const QByteArray mine("my notes, not a sound\n");
+    Write(notes, mine);
+    Write(hard, mine);
+    const auto make = std::vector<std::pair<const char*, std::function<bool(const QByteArray&)>>>{
+        {"link", [&](const QByteArray& at) { return symlink(QFile::encodeName(notes), at) == 0; }},
+        {"dangling link", [&](const QByteArray& at) { return symlink(QFile::encodeName(outside.filePath("new.wav")), at) == 0; }},
+        {"hard link", [&](const QByteArray& at) { return link(QFile::encodeName(hard), at) == 0; }},
+        {"folder", [&](const QByteArray& at) { return QDir().mkdir(QFile::decodeName(at)); }},
+        {"no wave file", [&](const QByteArray& at) { Write(QFile::decodeName(at), QByteArray(1000, 'x')); return true; }},
+    };
+    int second = 0;
+    for (const auto& [what, create] : make) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(create(QFile::encodeName(TempPath())));
+        clock_.SetLocal(2026, 12, 9, 10, 0, second += 10);
+        RecordAndStop(1s);
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_TRUE(boxes_[0].text.startsWith("\"" + TempPath() + "\" was not a recording of Larkspur's, so it was moved aside to \""))
+            << boxes_[0].text.toStdString();
+        boxes_.clear();
+        const QFileInfo recording(form_->OutputPath());
+        EXPECT_TRUE(recording.isFile() && !recording.isSymLink());
+        EXPECT_EQ(WaveMilliseconds(form_->OutputPath()), 1000);
+        EXPECT_EQ(Read(notes), mine);
+        EXPECT_EQ(Read(hard), mine);
+        EXPECT_FALSE(QFileInfo::exists(outside.filePath("new.wav")));
+    }
+    EXPECT_EQ(QDir(outside.path()).entryList(QDir::Files), (QStringList{"hard.txt", "notes.txt"}));
+    // The five things moved aside, the five recordings.
+    EXPECT_EQ(QDir(Dir()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(), 10);
 }
 
 TEST_F(FinishingTest, ALeftoverTemplateIsReplacedSilently) {

@@ -2,6 +2,7 @@
 // over a capture double and both clocks moved by the test.
 #include "app/recording_control.h"
 #include "audio/media_player.h"
+#include "audio/wave_file.h"
 #include "platform/error_box.h"
 #include "tests/gui/app_recording_support.h"
 
@@ -34,6 +35,23 @@ std::ostream& operator<<(std::ostream& os, const Layout& l) {
 constexpr Layout kIdle{true, true, true, true, true, false};
 constexpr Layout kRecording{false, true, true, false, false, true};
 constexpr Layout kPaused{true, false, true, false, false, true};
+
+// The folder read-only for the rest of the scope, in a mount namespace of this thread's own, so
+// that even root cannot write there. Needs root.
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(const QString& path) : dir_(QFile::encodeName(path)) {
+        ok_ = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+              mount(dir_.constData(), dir_.constData(), nullptr, MS_BIND, nullptr) == 0 &&
+              mount(nullptr, dir_.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    }
+    ~ReadOnlyFolder() { umount2(dir_.constData(), MNT_DETACH); }
+    bool Ok() const { return ok_; }
+
+private:
+    QByteArray dir_;
+    bool ok_ = false;
+};
 
 class RecordingWindowTest : public RecorderTest {
 protected:
@@ -337,7 +355,9 @@ TEST_F(RecordingWindowTest, AFailedOpenLeavesTheRecordingLayoutAndStopReturnsToI
 }
 
 TEST_F(RecordingWindowTest, ATemplateThatCannotBeWrittenIsToldAndTheStartGoesOn) {
-    ASSERT_TRUE(QDir(dir_.path()).mkpath("~temp.wav/inside"));
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+    const ReadOnlyFolder readOnly(dir_.path());
+    ASSERT_TRUE(readOnly.Ok());
     form_->ToolButton1Click();
     const auto boxes = TakeBoxes();
     ASSERT_EQ(boxes.size(), 2u);
@@ -351,19 +371,16 @@ TEST_F(RecordingWindowTest, ATemplateThatCannotBeWrittenIsToldAndTheStartGoesOn)
 // back to idle with nothing started and the leftover untouched.
 TEST_F(RecordingWindowTest, ALeftoverThatCannotBeKeptIsToldAndTheWindowReturnsToIdle) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to mount";
-    const QByteArray leftover(1000, 'x');
+    const auto header = WaveHeader({2, 44100, 16}, 956);
+    const QByteArray leftover = QByteArray(reinterpret_cast<const char*>(header.data()), header.size()) +
+                                QByteArray(956, 'x');
     {
         QFile file(TempPath());
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(leftover);
     }
-    const QByteArray dir = QFile::encodeName(dir_.path());
-    // A mount namespace of this thread's own: the read-only view goes with the test.
-    ASSERT_EQ(unshare(CLONE_NEWNS), 0);
-    ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
-    ASSERT_EQ(mount(dir.constData(), dir.constData(), nullptr, MS_BIND, nullptr), 0);
-    const auto unmount = qScopeGuard([&] { umount2(dir.constData(), MNT_DETACH); });
-    ASSERT_EQ(mount(nullptr, dir.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+    const ReadOnlyFolder readOnly(dir_.path());
+    ASSERT_TRUE(readOnly.Ok());
 
     form_->ToolButton1Click();
     const auto boxes = TakeBoxes();
@@ -410,10 +427,13 @@ TEST_F(RecordingWindowTest, ATemporaryFileLockedByAnotherRecorderIsLeftAloneAndN
 // they must not pause or stop a recording whose device is not open yet. A leftover kept is told
 // once the capture runs, so that the recording does not wait for the box, and keys act on it.
 TEST_F(RecordingWindowTest, HotkeysAreIgnoredWhileTheDeviceOpensAndALeftoverIsToldOnceTheCaptureRuns) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount";
     {
         QFile leftover(TempPath());
         ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
-        leftover.write(QByteArray(1000, 'x'));
+        const auto header = WaveHeader({2, 44100, 16}, 956);
+        leftover.write(reinterpret_cast<const char*>(header.data()), header.size());
+        leftover.write(QByteArray(956, 'x'));
     }
     std::vector<bool> ignored;
     std::vector<std::string> lastCommand;
@@ -423,7 +443,8 @@ TEST_F(RecordingWindowTest, HotkeysAreIgnoredWhileTheDeviceOpensAndALeftoverIsTo
     });
     form_->ToolButton1Click();  // the leftover is kept and said so
     form_->ToolButton3Click();
-    ASSERT_TRUE(QDir(dir_.path()).mkpath("~temp.wav/inside"));
+    const ReadOnlyFolder readOnly(dir_.path());
+    ASSERT_TRUE(readOnly.Ok());
     form_->ToolButton1Click();  // "Can   not   Open   File!", then the failed open
     EXPECT_EQ(ignored, (std::vector<bool>{false, true, false}));
     EXPECT_EQ(lastCommand.at(0), "start") << "the leftover's box came before the capture ran";
