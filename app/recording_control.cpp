@@ -261,7 +261,9 @@ void RecordingControl::BeginRecording() {
 // Returns where it went, when it was moved away.
 std::optional<QString> RecordingControl::KeepLeftover() {
     const QFileInfo info(tempPath_);
-    if (!info.exists()) return std::nullopt;
+    if (!info.exists() && !info.isSymLink()) return std::nullopt;
+    // Something put there since the look before the lock.
+    if (!IsOwnRegularFile(QFile::encodeName(tempPath_).toStdString())) return MoveAside();
     // A bare template is written anew by the next one.
     if (info.size() <= static_cast<qint64>(kWaveHeaderSize)) return std::nullopt;
     WaveFormat format;

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,9 +64,20 @@ bool IsSupportedRate(std::uint32_t rate) { return rate == 32000 || rate == 44100
 
 WaveLayout ReadWaveLayout(ByteSource& file) {
     WaveLayout layout;
-    // Offsets 12 to 35: chunk id, chunk size and the 16 bytes of the PCM format.
+    // An RF64 file (past 4 GiB) tells its 64-bit sizes in a "ds64" chunk at 12, and the format
+    // follows it.
+    std::uint64_t at = 12;
+    std::optional<std::uint64_t> dataSize64;
+    std::array<std::uint8_t, 24> ds64;
+    std::array<std::uint8_t, 4> magic;
+    if (file.ReadAt(0, magic) && IsId(magic.data(), "RF64") && file.ReadAt(12, ds64) && IsId(ds64.data(), "ds64") &&
+        U32(&ds64[4]) >= 16) {
+        dataSize64 = U32(&ds64[16]) | std::uint64_t(U32(&ds64[20])) << 32;
+        at = 20 + Padded(U32(&ds64[4]));
+    }
+    // From `at`: chunk id, chunk size and the 16 bytes of the PCM format.
     std::array<std::uint8_t, 24> fmt;
-    if (!file.ReadAt(12, fmt) || !IsId(fmt.data(), "fmt ")) {
+    if (!file.ReadAt(at, fmt) || !IsId(fmt.data(), "fmt ")) {
         layout.problem = WaveProblem::NotWave;
         return layout;
     }
@@ -82,7 +94,7 @@ WaveLayout ReadWaveLayout(ByteSource& file) {
     }
 
     // The 16 format bytes are read whatever the size says; the rest of the chunk is skipped.
-    std::uint64_t next = 20 + std::max<std::uint64_t>(Padded(U32(&fmt[4])), 16);
+    std::uint64_t next = at + 8 + std::max<std::uint64_t>(Padded(U32(&fmt[4])), 16);
     // Each step moves on by at least 8 bytes and stops at the end of the file, so a size field
     // can neither send the walk past the end nor keep it going.
     std::array<std::uint8_t, 8> header;
@@ -90,7 +102,8 @@ WaveLayout ReadWaveLayout(ByteSource& file) {
         const std::uint32_t size = U32(&header[4]);
         if (IsId(header.data(), "data")) {
             layout.dataOffset = next + header.size();
-            layout.dataSize = std::min<std::uint64_t>(size, file.Size() - layout.dataOffset);
+            const std::uint64_t told = dataSize64 && size == 0xFFFFFFFF ? *dataSize64 : size;
+            layout.dataSize = std::min<std::uint64_t>(told, file.Size() - layout.dataOffset);
             return layout;
         }
         next += header.size() + Padded(size);

@@ -55,9 +55,10 @@ struct WaveLayout {
     std::uint64_t dataSize = 0;
 };
 
-// Reads the header and walks the chunks up to "data". Bytes 0 to 11 are not examined; the chunk
-// at 12 must be "fmt " with PCM at 32000, 44100 or 48000 samples per second. Chunks of odd size
-// are followed by a pad byte.
+// Reads the header and walks the chunks up to "data". Bytes 0 to 11 are not examined, except
+// that an RF64 file's "ds64" chunk at 12 gives the data size and is stepped over; the chunk at
+// 12 (after "ds64") must be "fmt " with PCM at 32000, 44100 or 48000 samples per second. Chunks
+// of odd size are followed by a pad byte.
 WaveLayout ReadWaveLayout(ByteSource& file);
 
 // The sample data as 16-bit values; 8-bit samples (unsigned) are widened.

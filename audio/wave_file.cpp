@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace larkspur {
 namespace {
@@ -130,6 +131,29 @@ std::array<std::uint8_t, kWaveHeaderSize> WaveHeader(const WaveFormat& format,
     return h;
 }
 
+std::array<std::uint8_t, kRf64DataOffset> Rf64Header(const WaveFormat& format, std::uint64_t dataBytes) {
+    std::array<std::uint8_t, kRf64DataOffset> h{};
+    const auto plain = WaveHeader(format, 0);
+    const auto put64 = [&](std::size_t at, std::uint64_t v) {
+        Put32(&h[at], std::uint32_t(v));
+        Put32(&h[at + 4], std::uint32_t(v >> 32));
+    };
+    std::memcpy(&h[0], "RF64", 4);
+    Put32(&h[4], 0xFFFFFFFF);
+    std::memcpy(&h[8], "WAVE", 4);
+    std::memcpy(&h[12], "ds64", 4);
+    Put32(&h[16], 28);
+    put64(20, kRf64DataOffset + dataBytes + (dataBytes & 1) - 8);  // the RIFF size
+    put64(28, dataBytes);
+    put64(36, dataBytes / format.BlockAlign());  // the sample count; the table stays empty
+    std::memcpy(&h[48], &plain[12], 24);          // "fmt " as in the plain header
+    std::memcpy(&h[72], "JUNK", 4);
+    Put32(&h[76], kRf64DataOffset - 88);
+    std::memcpy(&h[kRf64DataOffset - 8], "data", 4);
+    Put32(&h[kRf64DataOffset - 4], 0xFFFFFFFF);
+    return h;
+}
+
 std::uint32_t ReadWaveFormat(const std::string& path, WaveFormat& format) {
     Fd fd(path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
@@ -137,7 +161,7 @@ std::uint32_t ReadWaveFormat(const std::string& path, WaveFormat& format) {
         return kCaptureCannotReadFile;
     std::uint8_t riff[12];
     if (!ReadAt(fd.get(), riff, sizeof riff, 0)) return kCaptureNotWaveFile;
-    if (std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0)
+    if ((std::memcmp(riff, "RIFF", 4) != 0 && std::memcmp(riff, "RF64", 4) != 0) || std::memcmp(riff + 8, "WAVE", 4) != 0)
         return kCaptureNotWaveFile;
     off_t offset = 12;
     for (;;) {
@@ -194,6 +218,7 @@ std::uint32_t GrowingWaveFile::OpenAnonymous(const WaveFormat& format) {
 std::uint32_t GrowingWaveFile::Begin() {
     dataBytes_ = 0;
     writeError_ = 0;
+    dataOffset_ = kWaveHeaderSize;
     const auto header = WaveHeader(format_, 0);
     if (WriteAt(fd_, header.data(), header.size(), 0) != header.size() ||
         ftruncate(fd_, kWaveHeaderSize) != 0)
@@ -205,25 +230,26 @@ std::uint32_t GrowingWaveFile::Begin() {
 std::uint32_t GrowingWaveFile::Write(const void* data, std::size_t bytes) {
     if (writeError_ != 0) return writeError_;
     std::uint32_t code = kCaptureOk;
-    if (dataBytes_ + bytes > kMaxWaveDataBytes) {
+    if (dataOffset_ == kWaveHeaderSize && dataBytes_ + bytes > kMaxWaveDataBytes && BecomeRf64() != kCaptureOk) {
         bytes = kMaxWaveDataBytes - dataBytes_;
         code = kCaptureFileTooLarge;
     }
-    const std::size_t written = WriteAt(fd_, data, bytes, kWaveHeaderSize + dataBytes_);
+    const off_t at = off_t(dataOffset_ + dataBytes_);
+    const std::size_t written = data ? WriteAt(fd_, data, bytes, at) : ftruncate(fd_, at + off_t(bytes)) == 0 ? bytes : 0;
     if (written != bytes) code = WriteErrorCode(errno);
     const std::uint64_t before = dataBytes_;
     if (code == kCaptureOk) {
         dataBytes_ += bytes;
-        if (tap_) tap_->Samples(before, data, bytes);
+        if (tap_ && data) tap_->Samples(before, data, bytes);
         return kCaptureOk;
     }
     // Keep whole sample frames only and leave a file whose header tells its true length.
     dataBytes_ += written;
     dataBytes_ -= dataBytes_ % format_.BlockAlign();
-    if (tap_ && dataBytes_ > before) tap_->Samples(before, data, dataBytes_ - before);
+    if (tap_ && data && dataBytes_ > before) tap_->Samples(before, data, dataBytes_ - before);
     writeError_ = code;
     // Should the cut fail too, the header still tells the length.
-    [[maybe_unused]] const int cut = ftruncate(fd_, kWaveHeaderSize + dataBytes_);
+    [[maybe_unused]] const int cut = ftruncate(fd_, off_t(dataOffset_ + dataBytes_));
     SyncHeader();
     return code;
 }
@@ -233,6 +259,8 @@ std::uint32_t GrowingWaveFile::Append(const void* data, std::size_t bytes) {
 }
 
 std::uint32_t GrowingWaveFile::AppendSilence(std::size_t bytes) {
+    // Zeros that nothing else reads go in as a hole, at any length.
+    if (!tap_ && format_.SilenceByte() == 0 && bytes >= 65536) return Write(nullptr, bytes);
     std::uint8_t silence[4096];
     std::memset(silence, format_.SilenceByte(), sizeof silence);
     while (bytes > 0) {
@@ -244,10 +272,30 @@ std::uint32_t GrowingWaveFile::AppendSilence(std::size_t bytes) {
 }
 
 std::uint32_t GrowingWaveFile::SyncHeader() {
-    const auto header = WaveHeader(format_, std::uint32_t(dataBytes_));
-    if (WriteAt(fd_, header.data(), header.size(), 0) != header.size())
-        return WriteErrorCode(errno);
-    return kCaptureOk;
+    const auto write = [&](const auto& header) {
+        return WriteAt(fd_, header.data(), header.size(), 0) == header.size() ? kCaptureOk : WriteErrorCode(errno);
+    };
+    return dataOffset_ == kWaveHeaderSize ? write(WaveHeader(format_, std::uint32_t(dataBytes_)))
+                                          : write(Rf64Header(format_, dataBytes_));
+}
+
+// The header grows by kRf64Room at the front: the file system inserts the room where it can
+// (ext4, XFS), else every byte moves up, the last first.
+std::uint32_t GrowingWaveFile::BecomeRf64() {
+    const off_t length = off_t(kWaveHeaderSize + dataBytes_);
+    if (fallocate(fd_, FALLOC_FL_INSERT_RANGE, 0, kRf64Room) != 0) {
+        if (errno != EOPNOTSUPP && errno != EINVAL) return WriteErrorCode(errno);
+        std::vector<std::uint8_t> buffer(1 << 20);
+        for (off_t end = length; end > 0;) {
+            const off_t start = std::max<off_t>(0, end - off_t(buffer.size()));
+            const std::size_t n = std::size_t(end - start);
+            if (!ReadAt(fd_, buffer.data(), n, start) || WriteAt(fd_, buffer.data(), n, start + off_t(kRf64Room)) != n)
+                return WriteErrorCode(errno);
+            end = start;
+        }
+    }
+    dataOffset_ = kRf64DataOffset;
+    return SyncHeader();
 }
 
 void GrowingWaveFile::KeepNamed() {
@@ -257,7 +305,7 @@ void GrowingWaveFile::KeepNamed() {
     std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ignored);
     const int fd = CreateOwnFile(path_, true);
     if (fd < 0) return;
-    const off_t length = kWaveHeaderSize + dataBytes_;
+    const off_t length = off_t(dataOffset_ + dataBytes_);
     // The same descriptor number then writes into the new file.
     if (!CopyRange(fd_, fd, length) || dup3(fd, fd_, O_CLOEXEC) < 0) {
         close(fd);
@@ -274,9 +322,9 @@ std::uint32_t GrowingWaveFile::SaveTo(const std::string& path) {
     }
     // The pad byte of an odd data chunk; a later append overwrites it.
     const std::uint8_t pad = 0;
-    if ((dataBytes_ & 1) && WriteAt(fd_, &pad, 1, kWaveHeaderSize + dataBytes_) != 1)
+    if ((dataBytes_ & 1) && WriteAt(fd_, &pad, 1, off_t(dataOffset_ + dataBytes_)) != 1)
         return kCaptureCannotSave;
-    const off_t length = kWaveHeaderSize + dataBytes_ + (dataBytes_ & 1);
+    const off_t length = off_t(dataOffset_ + dataBytes_ + (dataBytes_ & 1));
     std::error_code error;
     if (!path_.empty() && std::filesystem::equivalent(path, path_, error)) {
         if (SyncHeader() != 0 || ftruncate(fd_, length) != 0) return kCaptureCannotSave;
@@ -293,13 +341,14 @@ void GrowingWaveFile::Close() {
     if (fd_ < 0) return;
     if (begun_) {
         const std::uint8_t pad = 0;
-        if (dataBytes_ & 1) WriteAt(fd_, &pad, 1, kWaveHeaderSize + dataBytes_);
+        if (dataBytes_ & 1) WriteAt(fd_, &pad, 1, off_t(dataOffset_ + dataBytes_));
         SyncHeader();
     }
     close(fd_);
     fd_ = -1;
     begun_ = false;
     dataBytes_ = 0;
+    dataOffset_ = kWaveHeaderSize;
     writeError_ = 0;
     path_.clear();
 }

@@ -34,6 +34,12 @@ inline constexpr std::uint64_t kMaxWaveDataBytes = (0xFFFFFFFFull - (kWaveHeader
 // PCM, 1 or 2 channels, 8 or 16 bits, one of 16000, 22050, 24000, 32000, 44100, 48000 Hz.
 bool IsRecordableFormat(const WaveFormat& format);
 
+// Past kMaxWaveDataBytes a recording becomes an RF64 file (EBU Tech 3306): its header grows by
+// kRf64Room at the front, to hold the "ds64" chunk with the 64-bit sizes, and its samples then
+// begin at kRf64DataOffset. Below that it stays the plain 44-byte-header wave file.
+inline constexpr std::size_t kRf64Room = 4096;  // a block of every common file system
+inline constexpr std::size_t kRf64DataOffset = kWaveHeaderSize + kRf64Room;
+
 // The 44-byte header of a PCM wave file holding dataBytes of samples.
 std::array<std::uint8_t, kWaveHeaderSize> WaveHeader(const WaveFormat& format,
                                                      std::uint32_t dataBytes);
@@ -41,6 +47,9 @@ std::array<std::uint8_t, kWaveHeaderSize> WaveHeader(const WaveFormat& format,
 // Reads the "fmt " chunk of a wave file. Returns 0, kCaptureCannotReadFile,
 // kCaptureNotWaveFile or kCaptureUnsupportedFormat (see capture_device.h).
 std::uint32_t ReadWaveFormat(const std::string& path, WaveFormat& format);
+
+// The kRf64DataOffset bytes before the samples of an RF64 file holding dataBytes of samples.
+std::array<std::uint8_t, kRf64DataOffset> Rf64Header(const WaveFormat& format, std::uint64_t dataBytes);
 
 // A wave file that grows as samples arrive. The header is rewritten when the file is begun and
 // its sizes brought up to date by SyncHeader, so the file is valid at any moment. Not
@@ -82,9 +91,12 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
 
 private:
+    // Without data, a hole: long silence of 16-bit samples takes no room on disk.
     std::uint32_t Write(const void* data, std::size_t bytes);
+    std::uint32_t BecomeRf64();
 
     int fd_ = -1;
+    std::uint64_t dataOffset_ = kWaveHeaderSize;  // kRf64DataOffset once it is an RF64 file
     std::string path_;  // empty for an anonymous file
     WaveFormat format_;
     bool begun_ = false;

@@ -13,7 +13,7 @@ if [ "${1:-}" = "--package" ]; then
 fi
 if [ "${1:-}" = "--test" ]; then
   packages+=(
-    xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox mpg123 libmpg123-dev lame
+    xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox mpg123 libmpg123-dev lame mediainfo
     pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon dbus-bin
     xdg-desktop-portal python3-dbusmock python3-dbus python3-gi
     clang libclang-rt-14-dev imagemagick

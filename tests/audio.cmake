@@ -9,7 +9,7 @@ target_link_libraries(larkspur_audio_checks PUBLIC larkspur_audio)
 
 larkspur_test(audio_wave_file_test
   SOURCES unit/audio_wave_file_test.cpp
-  LIBS larkspur_audio larkspur_audio_checks GTest::gtest_main)
+  LIBS larkspur_audio larkspur_mp3 larkspur_audio_checks GTest::gtest_main)
 larkspur_test(audio_media_player_test
   SOURCES unit/audio_media_player_test.cpp
   LIBS larkspur_fake_capture larkspur_audio_checks GTest::gtest_main)

@@ -1,5 +1,6 @@
 // Finishing a recording on the real main window (offscreen): naming, the Save dialog, WAV and MP3
 // output, and what is kept when the output cannot be written.
+#include "app/output_name.h"
 #include "app/recording_control.h"
 #include "audio/capture_device.h"
 #include "audio/wav2mp3.h"
@@ -381,6 +382,15 @@ TEST_F(FinishingTest, WhatIsNotTheRecordersOwnFileIsMovedAsideAndNeverWrittenThr
     EXPECT_EQ(QDir(outside.path()).entryList(QDir::Files), (QStringList{"hard.txt", "notes.txt"}));
     // The five things moved aside, the five recordings.
     EXPECT_EQ(QDir(Dir()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(), 10);
+
+    // The MP3 made while recording is a file of its own too.
+    ChooseMp3(true);
+    ASSERT_EQ(symlink(QFile::encodeName(notes), QFile::encodeName(Dir() + "~temp.mp3")), 0);
+    RecordAndStop(1s);
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(Read(notes), mine);
+    EXPECT_TRUE(IsMp3Name(form_->OutputPath()));
+    EXPECT_FALSE(QFileInfo(form_->OutputPath()).isSymLink());
 }
 
 TEST_F(FinishingTest, ALeftoverTemplateIsReplacedSilently) {

@@ -1,6 +1,7 @@
 // Reading a template's format and the wave file that grows during a recording.
 #include "audio/capture_device.h"
 #include "audio/capture_writer.h"
+#include "audio/wav2mp3_input.h"
 #include "audio/wave_file.h"
 #include "tests/support/audio_checks.h"
 
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <thread>
 #include <csignal>
 #include <cstring>
@@ -301,6 +303,81 @@ TEST_F(WaveFileTest, FullDiskKeepsAValidFileOfWholeFrames) {
     const auto info = test::ReadSoxInfo(Path("e.wav"));
     EXPECT_TRUE(info.valid);
     EXPECT_EQ(info.samples, (10001 - 44) / 4);
+}
+
+// A tone, a long silence and a tone again, with 4 GiB of data the boundary falls in the second
+// tone: past it the recording is an RF64 file, which mediainfo and the project's readers read
+// whole (sox too, on a short file with the same header: it reads a 4 GiB one through, 50 s);
+// below it the same takes make the plain wave file byte for byte. The silence goes in as a hole,
+// so the 4 GiB are written at memory speed and take no room on disk.
+TEST_F(WaveFileTest, ARecordingPast4GiBBecomesAnRf64FileThatEveryReaderReads) {
+    const WaveFormat format{2, 44100, 16};
+    Bytes tone(format.BytesPerSecond());
+    for (std::size_t i = 0; i < tone.size() / 2; ++i) {
+        const auto v = std::int16_t(16384 * std::sin(2 * M_PI * 1000 * double(i / 2) / 44100));
+        tone[2 * i] = std::uint8_t(v);
+        tone[2 * i + 1] = std::uint8_t(v >> 8);
+    }
+    const auto record = [&](const std::string& path, std::uint64_t silence) {
+        Write(path, Template(format));
+        GrowingWaveFile file;
+        EXPECT_EQ(file.OpenElement(path, format), 0u);
+        EXPECT_EQ(file.Begin(), 0u);
+        EXPECT_EQ(file.Append(tone.data(), tone.size()), 0u);
+        EXPECT_EQ(file.AppendSilence(silence), 0u);
+        EXPECT_EQ(file.Append(tone.data(), tone.size()), 0u);
+        EXPECT_EQ(file.SaveTo(path), 0u);
+        file.Close();
+        return 2 * tone.size() + silence;
+    };
+
+    Bytes plain = Template(format);
+    const std::uint64_t small = record(Path("small.wav"), 176400);
+    plain.insert(plain.end(), tone.begin(), tone.end());
+    plain.resize(plain.size() + 176400, 0);
+    plain.insert(plain.end(), tone.begin(), tone.end());
+    const auto header = WaveHeader(format, std::uint32_t(small));
+    std::copy(header.begin(), header.end(), plain.begin());
+    EXPECT_EQ(Read(Path("small.wav")), plain);
+
+    const std::string big = Path("big.wav");
+    const std::uint64_t silence = (kMaxWaveDataBytes - tone.size() - tone.size() / 2) / 4 * 4;
+    const std::uint64_t data = record(big, silence);
+    ASSERT_GT(data, std::uint64_t(0xFFFFFFFF));
+    Bytes head(kRf64DataOffset);
+    std::ifstream in(big, std::ios::binary);
+    in.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
+    const auto expected = Rf64Header(format, data);
+    EXPECT_EQ(head, Bytes(expected.begin(), expected.end()));
+    EXPECT_EQ(std::string(head.begin(), head.begin() + 4), "RF64");
+    EXPECT_EQ(std::filesystem::file_size(big), kRf64DataOffset + data);
+    // The second tone, across the boundary, is whole after the header grew.
+    Bytes second(tone.size());
+    in.seekg(std::streamoff(kRf64DataOffset + tone.size() + silence));
+    in.read(reinterpret_cast<char*>(second.data()), std::streamsize(second.size()));
+    EXPECT_EQ(second, tone);
+
+    const double seconds = double(data) / format.BytesPerSecond();
+    const auto mediainfo = test::RunCommand({"mediainfo", "--Inform=Audio;%Duration%", big});
+    EXPECT_NEAR(std::atof(mediainfo.output.c_str()) / 1000, seconds, 0.01) << mediainfo.output;
+    WaveFormat read;
+    EXPECT_EQ(ReadWaveFormat(big, read), 0u);
+    EXPECT_EQ(read, format);
+    wav2mp3::WaveFileSource source(big);
+    const auto layout = wav2mp3::ReadWaveLayout(source);
+    EXPECT_EQ(layout.problem, wav2mp3::WaveProblem::None);
+    EXPECT_EQ(layout.dataOffset, kRf64DataOffset);
+    EXPECT_EQ(layout.dataSize, data);
+
+    const auto shortHeader = Rf64Header(format, 2 * tone.size());
+    Bytes shortFile(shortHeader.begin(), shortHeader.end());
+    shortFile.insert(shortFile.end(), tone.begin(), tone.end());
+    shortFile.insert(shortFile.end(), tone.begin(), tone.end());
+    Write(Path("short.wav"), shortFile);
+    const auto info = test::ReadSoxInfo(Path("short.wav"));
+    ASSERT_TRUE(info.valid);
+    EXPECT_EQ(std::uint64_t(info.samples), 2 * tone.size() / 4);
+    EXPECT_NEAR(test::ReadSoxStat(Path("short.wav"), 1.2, 0.5).frequency, 1000, 20);
 }
 
 TEST_F(WaveFileTest, AnonymousFileLeavesNothingBehindButCanBeSaved) {
