@@ -30,4 +30,4 @@ add_dependencies(app_e2e_test larkspur kbtap larkspur_web)
 # The Debian package, installed into a private root and run from its read-only folder.
 add_test(NAME app_package_test COMMAND ${LARKSPUR_FIXTURES} --x --pulseaudio --
   ${CMAKE_CURRENT_SOURCE_DIR}/e2e/package_test.sh ${CMAKE_BINARY_DIR})
-set_tests_properties(app_package_test PROPERTIES TIMEOUT 120 RESOURCE_LOCK sound_server_timing)
+set_tests_properties(app_package_test PROPERTIES TIMEOUT 120 RESOURCE_LOCK sound_server_timing LABELS e2e)

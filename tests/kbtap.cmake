@@ -13,6 +13,6 @@ set_property(TEST kbtap_portal_test APPEND PROPERTY ENVIRONMENT "GTEST_FILTER=Kb
 foreach(fixture portal-without-shortcuts bus)
   add_test(NAME kbtap_portal_test_${fixture} COMMAND ${LARKSPUR_FIXTURES} --x --${fixture}
     -- $<TARGET_FILE:kbtap_portal_test>)
-  set_tests_properties(kbtap_portal_test_${fixture} PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77
+  set_tests_properties(kbtap_portal_test_${fixture} PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77 LABELS gui
     ENVIRONMENT "LARKSPUR_OUT_DIR=${LARKSPUR_OUT_DIR};GTEST_FILTER=KbtapWithoutShortcuts.*")
 endforeach()
