@@ -139,7 +139,8 @@ void RecordingControl::Tick() {
         }
     }
     ShowTime();
-    if (isRecording_ && !isStarting_ && !isFinishing_) KeepTempFileNamed();
+    // Paused, the device writes nothing and brings nothing back until the resume.
+    if (isRecording_ && !isPaused_ && !isStarting_ && !isFinishing_) KeepTempFileNamed();
 }
 
 // The temporary file's folder deleted during the recording: the device brings the file back
@@ -258,7 +259,7 @@ void RecordingControl::BeginRecording() {
 
 // A temporary file holding more than the template is a recording that was never finished (the
 // program was closed or ended during it): it is kept under the name its time would have given it.
-// Returns where it went, when it was moved away.
+// Returns what to tell the user, when something was moved away.
 std::optional<QString> RecordingControl::KeepLeftover() {
     const QFileInfo info(tempPath_);
     if (!info.exists() && !info.isSymLink()) return std::nullopt;
