@@ -73,6 +73,7 @@ QString SourceInWords(const std::string& described) {
     case CaptureSource::Kind::DefaultOutputMonitor:
         return QStringLiteral("Stereo Mix");
     case CaptureSource::Kind::Named:
+    case CaptureSource::Kind::Program:
         return QString::fromStdString(source.name);
     case CaptureSource::Kind::ServerDefault:
         break;

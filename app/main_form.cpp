@@ -226,6 +226,8 @@ void TForm1::BuildToolBar(QWidget* client) {
         button->setIcon(QIcon(ImageList1.at(b.imageIndex)));
         button->setProperty("ImageIndex", b.imageIndex);
         button->setToolTip(QString::fromLatin1(b.tip));
+        // What assistive technology reads and finds a button by: it shows no text.
+        button->setAccessibleName(button->toolTip());
         connect(button, &QToolButton::clicked, this, b.click);
         *b.member = button;
     }

@@ -62,6 +62,12 @@ public:
     bool WantsLatency() const { return capturing_ && stream_.resyncDue; }
     Fragment Arrived(std::uint64_t bytes, TimePoint now, std::uint64_t fileBytes, std::optional<Micros> latency);
 
+    // No stream is there to deliver (the program recorded plays nothing now): the silence due
+    // up to now.
+    std::uint64_t Absent(TimePoint now, std::uint64_t fileBytes) const {
+        return capturing_ && !stopAt_ ? FillDue(now, Micros(0), fileBytes) : 0;
+    }
+
     // ---- the recording
     bool Capturing() const { return capturing_; }
     // A press of Record or of a resume: what the stream delivers next and was captured before

@@ -6,6 +6,7 @@
 #include "audio/pulse_connection.h"
 #include "audio/wave_file.h"
 #include "platform/capture_source.h"
+#include "platform/pulse_program.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -26,6 +27,8 @@ constexpr auto kDrainMargin = 500ms;   // beyond the stream's latency, for the l
 constexpr auto kFirstDataTimeout = 2s; // a new stream's source may take this long to deliver
 constexpr auto kResumeTimingTimeout = 200ms;  // a resume asks the server for the stream's latency
 constexpr int kFragmentMs = 25;        // small, so that a stop loses nothing buffered
+constexpr pa_usec_t kAbsenceTick = 250000;  // silence for a program that plays nothing
+constexpr auto kDefaultsSettle = 1s;   // a move this close to a change of defaults is the server's
 
 std::atomic<std::uint16_t> lastDeviceId{0};
 
@@ -44,8 +47,15 @@ std::uint16_t NextDeviceId() {
 struct PulseCapture::Impl {
     Impl()
         : connection({[this](pa_context_state_t state) { ConnectionChanged(state); },
-                      [this] { follower.LookUp(); }}),
-          follower(connection, [this] { DefaultOutputChanged(); }) {}
+                      [this] {
+                          defaultsChanged = Clock::now();
+                          follower.LookUp();
+                      },
+                      [this](pa_subscription_event_type_t type, std::uint32_t index) {
+                          PlaybackChanged(type, index);
+                      }}),
+          follower(connection, [this] { DefaultOutputChanged(); }),
+          choiceWatch(WatchCaptureSourceChoice([this] { Chosen(); })) {}
 
     PulseConnection connection;
     DefaultOutputFollower follower;
@@ -57,6 +67,21 @@ struct PulseCapture::Impl {
     WaveFormat format;
     CaptureSource source;
     std::string followedMonitor;  // the monitor of the default output, when that is recorded
+    // The source the stream was connected or moved to by us: a move elsewhere was someone else's.
+    std::string requestedDevice;
+    // Recording a program: the playback stream the stream monitors, and the search for one.
+    std::optional<std::uint32_t> programInput;
+    bool lookingForProgram = false;
+    bool opening = false;  // Open waits for the program's stream
+    bool lookAgain = false;  // a playback stream came while the search ran
+    struct Found {
+        std::string program;
+        std::uint32_t input = 0;
+        std::uint32_t sink = 0;
+    };
+    std::optional<Found> found;
+    pa_time_event* absenceTicker = nullptr;
+    Clock::time_point defaultsChanged{};  // the server's default output or input changed then
     // Recording the default output's monitor, the stream is somewhere else (the server moved it
     // to a microphone, or there is no output): silence is kept in place of what it delivers.
     bool offOutput = false;
@@ -69,6 +94,8 @@ struct PulseCapture::Impl {
     // Any thread.
     std::atomic<std::uint32_t> fault{0};
     std::atomic<std::uint32_t> bytesPerSecond{kDefaultWaveFormat.BytesPerSecond()};
+    // Last: no choice reaches a capture that is going.
+    std::shared_ptr<void> choiceWatch;
 
     void Fail(std::uint32_t code) {
         std::uint32_t none = 0;
@@ -114,14 +141,143 @@ struct PulseCapture::Impl {
         if (pa_stream_get_state(stream) != PA_STREAM_READY) return;
         const char* device = pa_stream_get_device_name(stream);
         if (device && followedMonitor == device) {
+            requestedDevice = device;
             offOutput = false;
             return;
         }
+        MoveTo(followedMonitor);
+    }
+
+    void MoveTo(const std::string& device) {
+        requestedDevice = device;
         pa_operation* op = pa_context_move_source_output_by_name(
-            connection.Context(), pa_stream_get_index(stream), followedMonitor.c_str(), nullptr, nullptr);
+            connection.Context(), pa_stream_get_index(stream), device.c_str(),
+            [](pa_context*, int success, void* self) {
+                auto* impl = static_cast<Impl*>(self);
+                if (!success && impl->live) {
+                    impl->connection.Trace("moving the recording stream");
+                    impl->Fail(kCaptureSourceGone);
+                }
+            },
+            this);
         if (op) pa_operation_unref(op);
     }
-    bool CreateStream(const char* device) {
+
+    // The user chose another source (GUI thread): it applies at once where a recording runs, and
+    // otherwise at the next open.
+    void Chosen() {
+        const CaptureSource next = ChosenCaptureSource();
+        if (!connection.Exists()) return;
+        PulseConnection::Lock lock(connection);
+        if (!live || fault != 0 || next == source) return;
+        // A stream that monitors a program cannot move, nor be moved to one.
+        const bool movable = stream && pa_stream_get_state(stream) == PA_STREAM_READY &&
+                             source.kind != CaptureSource::Kind::Program &&
+                             next.kind != CaptureSource::Kind::Program &&
+                             next.kind != CaptureSource::Kind::ServerDefault;
+        source = next;
+        Describe(next.kind == CaptureSource::Kind::Program ? next.name : std::string{});
+        if (!movable) {
+            // The time until the new stream delivers is filled by its resync.
+            DropStream();
+            offOutput = false;
+            if (!OpenStream()) Fail(kCaptureStreamRefused);
+            return;
+        }
+        if (next.kind == CaptureSource::Kind::Named) return MoveTo(next.name);
+        followedMonitor.clear();
+        if (follower.Known()) return UseDefaultOutput();
+        follower.LookUp();
+    }
+
+    // Starts the stream for the chosen source; a program's comes once it is found, and the
+    // default output's once it is known. False where the server refused a stream.
+    bool OpenStream() {
+        switch (source.kind) {
+        case CaptureSource::Kind::Program:
+            LookForProgram();
+            return true;
+        case CaptureSource::Kind::DefaultOutputMonitor:
+            followedMonitor.clear();
+            if (!follower.Known()) {
+                follower.LookUp();
+                return true;
+            }
+            followedMonitor = follower.Monitor();
+            Describe(follower.Words());
+            return CreateStream(followedMonitor.c_str());
+        case CaptureSource::Kind::Named:
+            return CreateStream(source.name.c_str());
+        case CaptureSource::Kind::ServerDefault:
+            break;
+        }
+        return CreateStream(nullptr);
+    }
+
+    // ---- one program's sound: a stream on the monitor of the output it plays to, limited to
+    // that program's playback stream, made anew whenever that stream went.
+    void PlaybackChanged(pa_subscription_event_type_t type, std::uint32_t index) {
+        if (!live || source.kind != CaptureSource::Kind::Program) return;
+        // PipeWire keeps a monitor stream whose program went; it would deliver nothing from now on.
+        if (type == PA_SUBSCRIPTION_EVENT_REMOVE && programInput == index) DropStream();
+        if (!stream) LookForProgram();
+    }
+
+    void LookForProgram() {
+        if (stream || fault != 0) return;
+        if (lookingForProgram) {
+            lookAgain = true;
+            return;
+        }
+        found.reset();
+        lookingForProgram = true;
+        lookAgain = false;
+        pa_operation* op = pa_context_get_sink_input_info_list(connection.Context(), FoundPlayback, this);
+        if (op) return pa_operation_unref(op);
+        lookingForProgram = false;
+    }
+
+    static void FoundPlayback(pa_context* c, const pa_sink_input_info* info, int eol, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        if (eol == 0 && info) {
+            if (!impl->found && ProgramOf(info->proplist).name == impl->source.name)
+                impl->found = Found{impl->source.name, info->index, info->sink};
+            return;
+        }
+        impl->lookingForProgram = false;
+        impl->connection.Signal();
+        if (!impl->WantsProgram(impl->found)) {
+            if (impl->lookAgain) impl->LookForProgram();
+            return;
+        }
+        pa_operation* op = pa_context_get_sink_info_by_index(
+            c, impl->found->sink,
+            [](pa_context*, const pa_sink_info* info, int, void* self) {
+                auto* impl = static_cast<Impl*>(self);
+                if (!info || !impl->WantsProgram(impl->found)) return;
+                if (!impl->CreateStream(info->monitor_source_name, impl->found->input))
+                    impl->Fail(kCaptureStreamRefused);
+                impl->connection.Signal();
+            },
+            self);
+        if (op) pa_operation_unref(op);
+    }
+
+    bool WantsProgram(const std::optional<Found>& program) const {
+        return program && (live || opening) && fault == 0 && !stream && source.kind == CaptureSource::Kind::Program &&
+               program->program == source.name;
+    }
+
+    // While the program recorded has no stream, its silence keeps the file to the clock.
+    static void AbsenceTick(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        if (impl->live && !impl->stream && impl->source.kind == CaptureSource::Kind::Program && impl->fault == 0)
+            if (const std::uint64_t silence = impl->timeline->Absent(Clock::now(), impl->writer.Bytes()))
+                impl->Keep(nullptr, silence);
+        pa_context_rttime_restart(impl->connection.Context(), event, pa_rtclock_now() + kAbsenceTick);
+    }
+
+    bool CreateStream(const char* device, std::optional<std::uint32_t> monitorInput = std::nullopt) {
         pa_sample_spec sampleSpec{};
         sampleSpec.format = format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
         sampleSpec.rate = format.sampleRate;
@@ -133,6 +289,9 @@ struct PulseCapture::Impl {
         stream = pa_stream_new_with_proplist(connection.Context(), "Recording", &sampleSpec, nullptr, properties);
         pa_proplist_free(properties);
         if (!stream) return false;
+        requestedDevice = device ? device : "";
+        programInput = monitorInput;
+        if (monitorInput) pa_stream_set_monitor_stream(stream, *monitorInput);
         timeline->StreamBegan();
         pa_stream_set_state_callback(stream, StreamState, this);
         pa_stream_set_read_callback(stream, StreamRead, this);
@@ -165,6 +324,7 @@ struct PulseCapture::Impl {
         pa_stream_disconnect(stream);
         pa_stream_unref(stream);
         stream = nullptr;
+        programInput.reset();
     }
 
     static void StreamState(pa_stream* s, void* self) {
@@ -176,7 +336,11 @@ struct PulseCapture::Impl {
         // output, that is the last output gone: silence until the next one appears.
         if (state == PA_STREAM_FAILED && recording) {
             impl->connection.Trace("the recording stream");
-            if (impl->source.kind != CaptureSource::Kind::DefaultOutputMonitor) {
+            if (impl->source.kind == CaptureSource::Kind::Program) {
+                // The program's stream ended: silence until it plays again.
+                impl->DropStream();
+                impl->LookForProgram();
+            } else if (impl->source.kind != CaptureSource::Kind::DefaultOutputMonitor) {
                 impl->Fail(kCaptureSourceGone);
             } else {
                 impl->DropStream();
@@ -198,7 +362,9 @@ struct PulseCapture::Impl {
     // A source chosen by name, or the server's default, is told by its own description; the
     // default output's is told by the output's.
     void DescribeSource() {
-        if (source.kind == CaptureSource::Kind::DefaultOutputMonitor || !stream) return;
+        if (source.kind == CaptureSource::Kind::DefaultOutputMonitor ||
+            source.kind == CaptureSource::Kind::Program || !stream)
+            return;
         const char* name = pa_stream_get_device_name(stream);
         pa_operation* op = name ? pa_context_get_source_info_by_name(
                                       connection.Context(), name,
@@ -214,14 +380,62 @@ struct PulseCapture::Impl {
     static void StreamMoved(pa_stream* s, void* self) {
         auto* impl = static_cast<Impl*>(self);
         impl->RequestResync();
-        impl->DescribeSource();
-        // The server moves a stream to its default source when that changes, or when its source
-        // goes away; recording the default output, nothing but that output's monitor is kept,
-        // and the capture goes back to it.
         const char* device = pa_stream_get_device_name(s);
-        if (impl->source.kind != CaptureSource::Kind::DefaultOutputMonitor) return;
-        impl->offOutput = !(device && impl->followedMonitor == device);
-        if (impl->offOutput) impl->follower.LookUp();
+        const std::string to = device ? device : "";
+        if (to == impl->requestedDevice || impl->requestedDevice.empty()) {
+            // Ours, or the server's own for a stream that records its default.
+            impl->requestedDevice = to;
+            impl->offOutput = false;
+            return impl->DescribeSource();
+        }
+        // Someone else's: nothing of it is kept until it is known whose.
+        impl->offOutput = true;
+        impl->CheckMove(to);
+    }
+
+    // A move we did not ask for is the user's choice (a mixer, pactl), which is kept and becomes
+    // the selection; or the server's own: the rescue of a stream whose source went away, or
+    // PipeWire's policy following a new default. Those are told apart by whether the source
+    // left is still there and the defaults stayed as they were. After the server's own move,
+    // the default output's capture goes back to the output's monitor; a source gone is a fault.
+    void CheckMove(const std::string& to) {
+        struct Check {
+            Impl* impl;
+            std::string to;
+            bool fromLeft = true;
+        };
+        auto* check = new Check{this, to};
+        pa_operation* op = pa_context_get_source_info_by_name(
+            connection.Context(), requestedDevice.c_str(),
+            [](pa_context*, const pa_source_info* info, int eol, void* data) {
+                auto* check = static_cast<Check*>(data);
+                if (eol == 0) {
+                    if (info) check->fromLeft = false;
+                    return;
+                }
+                const std::unique_ptr<Check> done(check);
+                Impl& impl = *check->impl;
+                const char* device = impl.stream ? pa_stream_get_device_name(impl.stream) : nullptr;
+                // A later move has a check of its own.
+                if (!impl.live || !device || check->to != device || check->to == impl.requestedDevice) return;
+                const bool defaultsStayed = Clock::now() - impl.defaultsChanged > kDefaultsSettle;
+                if (!check->fromLeft && defaultsStayed) return impl.AdoptMove(check->to);
+                if (impl.source.kind == CaptureSource::Kind::DefaultOutputMonitor) return impl.follower.LookUp();
+                if (!check->fromLeft) return impl.MoveTo(impl.requestedDevice);
+                impl.Fail(kCaptureSourceGone);
+            },
+            check);
+        if (op) return pa_operation_unref(op);
+        delete check;
+    }
+
+    void AdoptMove(const std::string& to) {
+        source = {CaptureSource::Kind::Named, to};
+        requestedDevice = to;
+        followedMonitor.clear();
+        offOutput = false;
+        SetChosenCaptureSource(source);
+        DescribeSource();
     }
 
     static void StreamSuspended(pa_stream* s, void* self) {
@@ -285,6 +499,10 @@ struct PulseCapture::Impl {
             live = false;
             if (timeline) timeline->Abandon();
             DropStream();
+            if (absenceTicker) connection.Api()->time_free(absenceTicker);
+            absenceTicker = nullptr;
+            found.reset();
+            lookingForProgram = false;
             // Between recordings the default output's changes only update what is known of it.
             source = {};
         }
@@ -334,7 +552,20 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
         d.source = source;
         d.Describe({});
         const char* device = nullptr;
-        if (d.source.kind == CaptureSource::Kind::Named) {
+        const bool program = d.source.kind == CaptureSource::Kind::Program;
+        if (program) {
+            // A program that plays nothing now is recorded as silence until it plays.
+            d.opening = true;
+            d.Describe(d.source.name);
+            d.LookForProgram();
+            d.connection.WaitFor(
+                [&d] {
+                    return d.stream ? pa_stream_get_state(d.stream) != PA_STREAM_CREATING
+                                    : !d.lookingForProgram && !d.found;
+                },
+                PulseConnection::kConnectTimeout);
+            d.opening = false;
+        } else if (d.source.kind == CaptureSource::Kind::Named) {
             device = d.source.name.c_str();
         } else if (d.source.kind == CaptureSource::Kind::DefaultOutputMonitor) {
             d.followedMonitor.clear();
@@ -350,8 +581,9 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
             }
             device = d.followedMonitor.c_str();
         }
-        if (code == kCaptureOk && !d.CreateStream(device)) code = kCaptureStreamRefused;
-        if (code == kCaptureOk) {
+        if (code == kCaptureOk && !program && !d.CreateStream(device)) code = kCaptureStreamRefused;
+        if (code == kCaptureOk && d.fault != 0) code = d.fault;
+        if (code == kCaptureOk && d.stream) {
             const bool ready = d.connection.WaitFor(
                 [&d] { return pa_stream_get_state(d.stream) != PA_STREAM_CREATING; }, PulseConnection::kConnectTimeout);
             if (!ready) {
@@ -364,15 +596,19 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
         }
         // A source may deliver its first data long after the stream is ready; waiting for it
         // here lets a recording start on a flowing stream instead of on a hole.
-        if (code == kCaptureOk)
+        if (code == kCaptureOk && d.stream)
             d.connection.WaitFor(
                 [&d] { return d.timeline->Delivering() || !PA_STREAM_IS_GOOD(pa_stream_get_state(d.stream)); },
                 kFirstDataTimeout);
         if (code == kCaptureOk && !d.connection.Good()) code = kCaptureServerLost;
         // A stream that failed while the open waited for its first data recorded nothing.
-        if (code == kCaptureOk && pa_stream_get_state(d.stream) != PA_STREAM_READY) code = kCaptureSourceGone;
+        if (code == kCaptureOk && d.stream && pa_stream_get_state(d.stream) != PA_STREAM_READY)
+            code = kCaptureSourceGone;
         d.offOutput = false;
         d.live = code == kCaptureOk;
+        if (d.live)
+            d.absenceTicker = pa_context_rttime_new(d.connection.Context(), pa_rtclock_now() + kAbsenceTick,
+                                                    Impl::AbsenceTick, &d);
     }
     if (code != kCaptureOk) {
         d.Release();
@@ -397,9 +633,11 @@ std::uint32_t PulseCapture::Start() {
             return code;
         }
     }
-    // Without a stream only while the default output's monitor is recorded and no output is left.
+    // Without a stream only while the default output's monitor is recorded and no output is
+    // left, or a program that plays nothing.
     if (!d.connection.Good() || (d.stream ? !PA_STREAM_IS_GOOD(pa_stream_get_state(d.stream))
-                                          : d.source.kind != CaptureSource::Kind::DefaultOutputMonitor)) {
+                                          : d.source.kind != CaptureSource::Kind::DefaultOutputMonitor &&
+                                                d.source.kind != CaptureSource::Kind::Program)) {
         d.Fail(kCaptureServerLost);
         return kCaptureServerLost;
     }

@@ -46,19 +46,21 @@ void PulseConnection::ContextState(pa_context* c, void* self) {
     auto* connection = static_cast<PulseConnection*>(self);
     const pa_context_state_t state = pa_context_get_state(c);
     if (state == PA_CONTEXT_FAILED) connection->Trace("the connection");
-    // Every change of the server's defaults is heard of from now on.
+    // Every change of the server's defaults, and of the programs playing, is heard of from now on.
     if (state == PA_CONTEXT_READY) {
         pa_context_set_subscribe_callback(
             c,
-            [](pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
-                auto* connection = static_cast<PulseConnection*>(self);
-                if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER &&
-                    connection->events_.serverChanged)
-                    connection->events_.serverChanged();
+            [](pa_context*, pa_subscription_event_type_t type, uint32_t index, void* self) {
+                const Events& events = static_cast<PulseConnection*>(self)->events_;
+                const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+                if (facility == PA_SUBSCRIPTION_EVENT_SERVER && events.serverChanged) events.serverChanged();
+                if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && events.playbackChanged)
+                    events.playbackChanged(pa_subscription_event_type_t(type & PA_SUBSCRIPTION_EVENT_TYPE_MASK),
+                                           index);
             },
             self);
-        if (pa_operation* op = pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
-            pa_operation_unref(op);
+        const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK_INPUT);
+        if (pa_operation* op = pa_context_subscribe(c, mask, nullptr, nullptr)) pa_operation_unref(op);
     }
     if (connection->events_.stateChanged) connection->events_.stateChanged(state);
     connection->Signal();

@@ -21,6 +21,8 @@ public:
     struct Events {
         std::function<void(pa_context_state_t)> stateChanged;
         std::function<void()> serverChanged;  // the server's defaults changed (default output...)
+        // A playback stream came, changed or went (PA_SUBSCRIPTION_EVENT_NEW, _CHANGE, _REMOVE).
+        std::function<void(pa_subscription_event_type_t, std::uint32_t index)> playbackChanged;
     };
 
     explicit PulseConnection(Events events);
@@ -38,6 +40,7 @@ public:
 
     bool Exists() const { return loop_ != nullptr; }
     pa_context* Context() const { return context_; }
+    pa_mainloop_api* Api() const { return pa_threaded_mainloop_get_api(loop_); }
     bool Good() const { return context_ && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)); }
 
     // With the lock: waits on the loop until done() holds, the connection fails or the time is

@@ -3,9 +3,11 @@
 #include "config/config_file.h"
 #include "config/ini_file.h"
 #include "config/loopback_selection.h"
+#include "config/recording_control_window.h"
 #include "platform/error_box.h"
 #include "platform/capture_source.h"
 #include "platform/mixer.h"
+#include "platform/sound_sources.h"
 #include "platform/shell.h"
 
 #include <QComboBox>
@@ -111,7 +113,13 @@ void TAudioOptionForm::Button2Click() {
     close();
 }
 
-void TAudioOptionForm::SpeedButton3Click() { TheShell().StartVolumeControl(); }
+void TAudioOptionForm::SpeedButton3Click() {
+    if (!recordingControl_)
+        recordingControl_ = new RecordingControlWindow(watchSources_ ? watchSources_() : WatchSoundSources(), this);
+    recordingControl_->show();
+    recordingControl_->raise();
+    recordingControl_->activateWindow();
+}
 
 void TAudioOptionForm::LoadSettings() {
     const TIniFile ini(ConfigPath());

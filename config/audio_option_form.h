@@ -1,7 +1,10 @@
 #pragma once
 #include "config/option_dialog.h"
 
+#include <QPointer>
+
 #include <functional>
+#include <memory>
 
 class QComboBox;
 class QLabel;
@@ -10,6 +13,8 @@ class QRadioButton;
 namespace larkspur {
 
 class Mixer;
+class RecordingControlWindow;
+class SoundSources;
 
 // The "Audio Options" dialog: WAV or MP3, and the sample rate, sample size and channels of new
 // recordings, kept in [Audio] of Config.ini. Its controls are the live settings.
@@ -34,7 +39,11 @@ public:
 
     void Button1Click();  // OK: save, then close
     void Button2Click();  // Cancel: load, then close
+    // "Volume / Device": the Recording Control window, over the sources watchSources gives.
     void SpeedButton3Click();
+    void SetSoundSources(std::function<std::unique_ptr<SoundSources>()> watchSources) {
+        watchSources_ = std::move(watchSources);
+    }
 
     QPushButton* Button1;
     QGroupBox* GroupBox1;
@@ -57,6 +66,8 @@ private:
 
     std::function<void(int)> setSaveFilterIndex_;
     Mixer* mixer_;
+    std::function<std::unique_ptr<SoundSources>()> watchSources_;
+    QPointer<RecordingControlWindow> recordingControl_;  // while it is open
 };
 
 }  // namespace larkspur

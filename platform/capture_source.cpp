@@ -1,6 +1,7 @@
 #include "platform/capture_source.h"
 
 #include <future>
+#include <list>
 #include <mutex>
 #include <thread>
 
@@ -9,6 +10,9 @@ namespace {
 std::mutex mutex;
 CaptureSource chosen;
 std::thread::id selector;
+// Apart from `mutex`: a watcher reads the choice.
+std::mutex watchersLock;
+std::list<std::function<void()>> watchers;
 // Declared last, destroyed first: the exit waits for a selection still under way before the
 // state it writes goes.
 std::shared_future<void> pending;
@@ -32,6 +36,21 @@ CaptureSource ChosenCaptureSource() {
 void SetChosenCaptureSource(const CaptureSource& source) {
     std::lock_guard lock(mutex);
     chosen = source;
+}
+
+void ChooseCaptureSource(const CaptureSource& source) {
+    SetChosenCaptureSource(source);
+    std::lock_guard lock(watchersLock);
+    for (const auto& chosen : watchers) chosen();
+}
+
+std::shared_ptr<void> WatchCaptureSourceChoice(std::function<void()> chosen) {
+    std::lock_guard lock(watchersLock);
+    const auto at = watchers.insert(watchers.end(), std::move(chosen));
+    return std::shared_ptr<void>(nullptr, [at](void*) {
+        std::lock_guard lock(watchersLock);
+        watchers.erase(at);
+    });
 }
 
 void SelectCaptureSourceInBackground(std::function<void()> select) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <functional>
+#include <memory>
 #include <string>
 
 // The source the recorder's capture stream records from. The loop-back selection at start-up
@@ -12,14 +13,27 @@ struct CaptureSource {
         ServerDefault,         // nothing chosen: the server's default source
         DefaultOutputMonitor,  // "Stereo Mix": follows the default output's monitor
         Named,                 // a source chosen by its server name
+        Program,               // one program's own streams, whichever output they play to
     };
     Kind kind = Kind::ServerDefault;
-    std::string name;  // the server's source name for Kind::Named
+    // The server's source name for Kind::Named; the program's key (platform/pulse_program.h)
+    // for Kind::Program.
+    std::string name;
+
+    friend bool operator==(const CaptureSource&, const CaptureSource&) = default;
 };
 
 // While a selection runs in the background, waits for it (except on its own thread).
 CaptureSource ChosenCaptureSource();
+// Sets the selection quietly: what records now goes on as it is (the start-up selection, a move
+// the capture was told of).
 void SetChosenCaptureSource(const CaptureSource& source);
+// The user's choice, which applies at once: every watcher hears of it.
+void ChooseCaptureSource(const CaptureSource& source);
+
+// Runs `chosen` after each ChooseCaptureSource, on the thread that chose, until the returned
+// handle goes.
+std::shared_ptr<void> WatchCaptureSourceChoice(std::function<void()> chosen);
 
 // Runs a selection on a thread of its own, so that its round trips to the sound server keep off
 // the start-up path; every reader of the chosen source waits for it to end. One at a time: a

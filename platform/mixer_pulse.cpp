@@ -80,10 +80,11 @@ public:
     bool Values(const MixerDetails& details, std::vector<std::uint32_t>& values) override {
         if (!Fits(details)) return false;
         const CaptureSource chosen = ChosenCaptureSource();
-        const std::string& current = chosen.kind == CaptureSource::Kind::Named ? chosen.name
-                                     : chosen.kind == CaptureSource::Kind::DefaultOutputMonitor
-                                         ? snapshot_.monitor
-                                         : snapshot_.default_source;
+        // A program chosen is none of the sources.
+        const std::string current = chosen.kind == CaptureSource::Kind::Named ? chosen.name
+                                    : chosen.kind == CaptureSource::Kind::DefaultOutputMonitor ? snapshot_.monitor
+                                    : chosen.kind == CaptureSource::Kind::ServerDefault ? snapshot_.default_source
+                                                                                         : std::string{};
         values.clear();
         for (std::uint32_t c = 0; c < details.channels; ++c)
             for (const Source& s : snapshot_.sources) values.push_back(s.name == current ? 1 : 0);

@@ -7,6 +7,9 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <algorithm>
+#include <iterator>
+
 namespace larkspur {
 namespace {
 
@@ -19,19 +22,30 @@ public:
     }
 
     void StartVolumeControl() override {
-        // pavucontrol opens on its recording tab; otherwise the first mixer installed.
-        struct Mixer { const char* program; QStringList args; };
-        const Mixer mixers[] = {
-            {"pavucontrol", {"--tab=2"}},
-            {"pavucontrol-qt", {"--tab=2"}},
-            {"gnome-control-center", {"sound"}},
-            {"kmix", {}},
-        };
-        for (const Mixer& m : mixers) {
+        for (const Mixer& m : kMixers) {
             const QString path = QStandardPaths::findExecutable(QString::fromLatin1(m.program));
             if (!path.isEmpty() && QProcess::startDetached(path, m.args)) return;
         }
     }
+
+    bool HasVolumeControl() const override {
+        return std::any_of(std::begin(kMixers), std::end(kMixers), [](const Mixer& m) {
+            return !QStandardPaths::findExecutable(QString::fromLatin1(m.program)).isEmpty();
+        });
+    }
+
+private:
+    // pavucontrol opens on its recording tab; otherwise the first mixer installed.
+    struct Mixer {
+        const char* program;
+        QStringList args;
+    };
+    inline static const Mixer kMixers[] = {
+        {"pavucontrol", {"--tab=2"}},
+        {"pavucontrol-qt", {"--tab=2"}},
+        {"gnome-control-center", {"sound"}},
+        {"kmix", {}},
+    };
 };
 
 Shell*& Override() {

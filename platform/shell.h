@@ -18,6 +18,8 @@ public:
     virtual ~Shell() = default;
     virtual void Execute(const ShellRequest& request) = 0;
     virtual void StartVolumeControl() = 0;
+    // Whether a volume-control program is installed for StartVolumeControl to start.
+    virtual bool HasVolumeControl() const { return true; }
 };
 
 // The shell in use: the desktop's unless a test has put its own in place.

@@ -28,3 +28,8 @@ larkspur_test(audio_session_test
   LIBS larkspur_audio larkspur_mp3 larkspur_audio_checks mp3lame::mp3lame PkgConfig::MPG123 GTest::gtest_main
   FIXTURES pulse
   TIMEOUT 240)
+larkspur_test(audio_source_choice_test
+  SOURCES e2e/audio_source_choice_test.cpp
+  LIBS larkspur_audio larkspur_audio_checks GTest::gtest_main
+  FIXTURES pulse
+  TIMEOUT 120)

@@ -32,6 +32,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::Child;
+using test::ExtraSink;
 using test::ReadSoxInfo;
 using test::WaitUntilAwake;
 using test::ReadSoxStat;
@@ -146,34 +147,6 @@ protected:
     std::string element;
 };
 
-// A second null sink, by default with a keep-alive stream on its monitor (an idle null sink
-// sleeps).
-class ExtraSink {
-public:
-    explicit ExtraSink(const std::string& name, bool keepAwake = true) {
-        const auto r = RunCommand({"pactl", "load-module", "module-null-sink", "sink_name=" + name,
-                                   "sink_properties=device.description=" + name, "rate=44100", "channels=2"});
-        module_ = r.status == 0 ? std::atoi(r.output.c_str()) : 0;
-        if (!keepAwake) return;
-        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        keepAlive_ = std::make_unique<Child>(
-            std::vector<std::string>{"parec", "--latency-msec=10", "-d", name + ".monitor"},
-            std::vector<std::string>{}, null);
-        ::close(null);
-        if (module_ > 0 && !WaitUntilAwake(name)) Unload();
-    }
-    ~ExtraSink() { Unload(); }
-    void Unload() {
-        keepAlive_.reset();
-        if (module_ > 0) RunCommand({"pactl", "unload-module", std::to_string(module_)});
-        module_ = 0;
-    }
-    bool Loaded() const { return module_ > 0; }
-
-private:
-    std::unique_ptr<Child> keepAlive_;
-    int module_ = 0;
-};
 
 // A sound server of the test's own, of the fixture's kind, which it may stop or kill.
 class PrivateServer {

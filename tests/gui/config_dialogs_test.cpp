@@ -9,12 +9,14 @@
 #include "platform/message_box.h"
 #include "platform/mixer.h"
 #include "platform/shell.h"
+#include "platform/sound_sources.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -258,12 +260,84 @@ TEST_F(AudioOptionsTest, EnterClicksOnlyAFocusedButton) {
     EXPECT_EQ(filter_indexes_, std::vector<int>{1});
 }
 
-TEST_F(AudioOptionsTest, VolumeButtonStartsTheVolumeControl) {
+// The sources a server offers, changed by the test as a server would change them.
+class ScriptedSources final : public SoundSources {
+public:
+    explicit ScriptedSources(std::vector<SoundSource>& list) : list_(list) {}
+    std::vector<SoundSource> Now() const override { return list_; }
+
+private:
+    std::vector<SoundSource>& list_;
+};
+
+// The Recording Control as a person uses it: opened by "Volume / Device", read and driven by
+// what assistive technology sees (each row by its accessible name) and by keys alone.
+TEST_F(AudioOptionsTest, VolumeButtonOpensTheRecordingControlWhichChoosesWhatIsRecorded) {
+    const CaptureSource mix{CaptureSource::Kind::DefaultOutputMonitor, {}};
+    const CaptureSource mic{CaptureSource::Kind::Named, "usb_mic"};
+    const CaptureSource player{CaptureSource::Kind::Program, "Player"};
+    std::vector<SoundSource> list{{mix, "Stereo Mix", {}, 0.5}, {mic, "USB Microphone", {}, 0}};
+    form_->SetSoundSources([&] { return std::make_unique<ScriptedSources>(list); });
+    SetChosenCaptureSource(mix);
+    int heard = 0;
+    const auto watch = WatchCaptureSourceChoice([&] { ++heard; });
     RecordingShell shell;
     Shell* previous = SetShellForTest(&shell);
+    form_->show();
     form_->SpeedButton3->click();
-    SetShellForTest(previous);
+    auto* window = form_->findChild<QDialog*>();
+    ASSERT_TRUE(window && window->isVisible());
+    EXPECT_EQ(window->windowTitle(), "Recording Control");
+    QApplication::setActiveWindow(window);
+    // The rows by their names, in order, and the "Select" box of each.
+    const auto rows = [&] {
+        QStringList names;
+        for (auto* box : window->findChildren<QGroupBox*>()) names << box->accessibleName();
+        return names;
+    };
+    const auto select = [&](const QString& row) -> QCheckBox* {
+        for (auto* box : window->findChildren<QGroupBox*>())
+            if (box->accessibleName() == row) return box->findChild<QCheckBox*>();
+        return nullptr;
+    };
+    const auto refreshed = [] { QTest::qWait(120); };
+    EXPECT_EQ(rows(), QStringList({"Stereo Mix", "USB Microphone"}));
+    ASSERT_TRUE(select("Stereo Mix"));
+    EXPECT_EQ(select("Stereo Mix")->accessibleName(), "Select");
+    EXPECT_TRUE(select("Stereo Mix")->isChecked());
+
+    // A program starts playing and appears; the keys alone choose it.
+    list.push_back({player, "Player", {}, 0.2});
+    refreshed();
+    EXPECT_EQ(rows(), QStringList({"Stereo Mix", "USB Microphone", "Player"}));
+    select("Stereo Mix")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(QApplication::focusWidget(), select("Player"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(ChosenCaptureSource(), player);
+    EXPECT_EQ(heard, 1);
+    EXPECT_FALSE(select("Stereo Mix")->isChecked());
+
+    // A choice made elsewhere (a move in another mixer) is shown; the microphone unplugged goes.
+    SetChosenCaptureSource(mix);
+    list.erase(list.begin() + 1);
+    refreshed();
+    EXPECT_EQ(rows(), QStringList({"Stereo Mix", "Player"}));
+    EXPECT_TRUE(select("Stereo Mix")->isChecked());
+    EXPECT_FALSE(select("Player")->isChecked());
+    EXPECT_EQ(heard, 1);
+
+    // The desktop's own mixer is a button away; Escape closes.
+    for (auto* button : window->findChildren<QPushButton*>())
+        if (button->accessibleName().isEmpty() ? button->text() == "Sound Settings"
+                                               : button->accessibleName() == "Sound Settings")
+            button->click();
     EXPECT_EQ(shell.volume_controls, 1);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
+    SetShellForTest(previous);
+    SetChosenCaptureSource({});
 }
 
 TEST_F(AudioOptionsTest, FailedWriteIsShownAndTheDialogStaysOpen) {

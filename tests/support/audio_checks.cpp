@@ -1,6 +1,8 @@
 #include "tests/support/audio_checks.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -71,19 +73,20 @@ void Child::Kill(int sig) {
     pid_ = -1;
 }
 
-TonePlayer::TonePlayer(const std::string& sink, double seconds,
-                       const std::vector<std::string>& env) {
+TonePlayer::TonePlayer(const std::string& sink, double seconds, const std::vector<std::string>& env,
+                       const Tone& spec) {
     char dir[] = "/tmp/larkspur-tone-XXXXXX";
     if (sink.empty() || !mkdtemp(dir)) return;
     dir_ = dir;
     const std::string tone = dir_ + "/tone.wav";
     if (RunCommand({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", tone, "synth",
-                    std::to_string(seconds), "sine", "1000", "vol", "0.5"})
+                    std::to_string(seconds), "sine", std::to_string(spec.frequency), "vol", "0.5"})
             .status != 0)
         return;
+    std::vector<std::string> argv{"paplay", "--latency-msec=50", "-d", sink, tone};
+    if (!spec.program.empty()) argv.push_back("--property=application.name=" + spec.program);
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    player_ = std::make_unique<Child>(
-        std::vector<std::string>{"paplay", "--latency-msec=50", "-d", sink, tone}, env, -1, null);
+    player_ = std::make_unique<Child>(argv, env, -1, null);
     close(null);
     if (player_->Pid() <= 0) player_.reset();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the stream is up and playing
@@ -92,6 +95,25 @@ TonePlayer::TonePlayer(const std::string& sink, double seconds,
 TonePlayer::~TonePlayer() {
     player_.reset();
     if (!dir_.empty()) std::filesystem::remove_all(dir_);
+}
+
+ExtraSink::ExtraSink(const std::string& name, bool keepAwake) {
+    const auto r = RunCommand({"pactl", "load-module", "module-null-sink", "sink_name=" + name,
+                               "sink_properties=device.description=" + name, "rate=44100", "channels=2"});
+    module_ = r.status == 0 ? std::atoi(r.output.c_str()) : 0;
+    if (!keepAwake) return;
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    keepAlive_ = std::make_unique<Child>(
+        std::vector<std::string>{"parec", "--latency-msec=10", "-d", name + ".monitor"},
+        std::vector<std::string>{}, null);
+    ::close(null);
+    if (module_ > 0 && !WaitUntilAwake(name)) Unload();
+}
+
+void ExtraSink::Unload() {
+    keepAlive_.reset();
+    if (module_ > 0) RunCommand({"pactl", "unload-module", std::to_string(module_)});
+    module_ = 0;
 }
 
 std::string TestSink() {
@@ -190,6 +212,29 @@ SoxStat ReadSoxStat(const std::string& path, double start, double length) {
     }
     stat.valid = found == 3;
     return stat;
+}
+
+double ToneLevelDb(const std::string& path, double start, double length, double frequency) {
+    const CommandResult r = RunCommand({"sox", path, "-t", "raw", "-e", "floating-point", "-b", "32", "-",
+                                        "remix", "1", "trim", std::to_string(start), std::to_string(length)},
+                                       std::chrono::seconds(60), false);
+    const int rate = ReadSoxInfo(path).rate;
+    const std::size_t n = r.output.size() / sizeof(float);
+    if (r.status != 0 || rate <= 0 || n < 2) return -200;
+    std::vector<float> samples(n);
+    std::memcpy(samples.data(), r.output.data(), n * sizeof(float));
+    const double w = 2 * M_PI * frequency / rate;
+    double s1 = 0, s2 = 0, windowSum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double hann = 0.5 - 0.5 * std::cos(2 * M_PI * double(i) / double(n - 1));
+        windowSum += hann;
+        const double s0 = samples[i] * hann + 2 * std::cos(w) * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double magnitude = std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2));
+    // A sine of amplitude A sums to A * windowSum / 2.
+    return 20 * std::log10(std::max(1e-10, 2 * magnitude / windowSum));
 }
 
 }  // namespace larkspur::test

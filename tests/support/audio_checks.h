@@ -30,11 +30,17 @@ private:
     int pid_ = -1;
 };
 
-// A 1 kHz tone at half scale (44100 Hz stereo, 16 bit) playing into a sink for the given time,
-// or until the object goes. Started() is false when sox or paplay could not be run.
+// A tone at half scale (44100 Hz stereo, 16 bit; 1 kHz unless told) playing into a sink for the
+// given time, or until the object goes; as a program of the name given, where one is.
+// Started() is false when sox or paplay could not be run.
+struct Tone {
+    double frequency = 1000;
+    std::string program;  // paplay's application.name
+};
 class TonePlayer {
 public:
-    TonePlayer(const std::string& sink, double seconds, const std::vector<std::string>& env = {});
+    TonePlayer(const std::string& sink, double seconds, const std::vector<std::string>& env = {},
+               const Tone& tone = {});
     ~TonePlayer();
     TonePlayer(const TonePlayer&) = delete;
     TonePlayer& operator=(const TonePlayer&) = delete;
@@ -43,6 +49,20 @@ public:
 private:
     std::string dir_;
     std::unique_ptr<Child> player_;
+};
+
+// A null sink of its own name (and description) on the test's server while the object lives,
+// awake unless told otherwise (a listener keeps its monitor delivering).
+class ExtraSink {
+public:
+    explicit ExtraSink(const std::string& name, bool keepAwake = true);
+    ~ExtraSink() { Unload(); }
+    void Unload();
+    bool Loaded() const { return module_ > 0; }
+
+private:
+    std::unique_ptr<Child> keepAlive_;
+    int module_ = 0;
 };
 
 // The null sink of the test's own sound server (LARKSPUR_TEST_SINK), empty without one.
@@ -84,5 +104,10 @@ struct SoxStat {
     double frequency = 0;
 };
 SoxStat ReadSoxStat(const std::string& path, double start, double length);
+
+// The level of one frequency in the first channel of [start, start + length) s, in dB of full
+// scale (a half-scale sine reads -6 dB); a Hann-windowed Goertzel filter over the samples, so
+// that a tone 2 kHz away does not leak in. -200 where the file cannot be read.
+double ToneLevelDb(const std::string& path, double start, double length, double frequency);
 
 }  // namespace larkspur::test
