@@ -15,7 +15,7 @@ if [ "${1:-}" = "--test" ]; then
   packages+=(
     xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox mpg123 libmpg123-dev lame mediainfo
     pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon dbus-bin
-    xdg-desktop-portal python3-dbusmock python3-dbus python3-gi
+    xdg-desktop-portal python3-dbusmock python3-dbus python3-gi python3-pyatspi at-spi2-core
     clang libclang-rt-14-dev imagemagick
     dpkg-dev file lintian desktop-file-utils appstream
   )

@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QPointer>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -334,8 +335,11 @@ TEST_F(AudioOptionsTest, VolumeButtonOpensTheRecordingControlWhichChoosesWhatIsR
                                                : button->accessibleName() == "Sound Settings")
             button->click();
     EXPECT_EQ(shell.volume_controls, 1);
+    // Closed, it goes, and with it the level meters on the server.
+    const QPointer<QDialog> open(window);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-    EXPECT_FALSE(window->isVisible());
+    QTest::qWait(10);
+    EXPECT_TRUE(open.isNull());
     SetShellForTest(previous);
     SetChosenCaptureSource({});
 }
