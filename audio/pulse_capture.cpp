@@ -154,10 +154,10 @@ struct PulseCapture::Impl {
             connection.Context(), pa_stream_get_index(stream), device.c_str(),
             [](pa_context*, int success, void* self) {
                 auto* impl = static_cast<Impl*>(self);
-                if (!success && impl->live) {
-                    impl->connection.Trace("moving the recording stream");
-                    impl->Fail(kCaptureSourceGone);
-                }
+                if (success || !impl->live) return;
+                impl->connection.Trace("moving the recording stream");
+                // The default output's monitor is tried again at the output's next change.
+                if (impl->source.kind != CaptureSource::Kind::DefaultOutputMonitor) impl->Fail(kCaptureSourceGone);
             },
             this);
         if (op) pa_operation_unref(op);
@@ -252,10 +252,12 @@ struct PulseCapture::Impl {
         }
         pa_operation* op = pa_context_get_sink_info_by_index(
             c, impl->found->sink,
-            [](pa_context*, const pa_sink_info* info, int, void* self) {
+            [](pa_context*, const pa_sink_info* info, int eol, void* self) {
                 auto* impl = static_cast<Impl*>(self);
-                if (!info || !impl->WantsProgram(impl->found)) return;
-                if (!impl->CreateStream(info->monitor_source_name, impl->found->input))
+                // The output went meanwhile: the program is looked for again at its next change.
+                if (eol < 0) impl->found.reset();
+                if (info && impl->WantsProgram(impl->found) &&
+                    !impl->CreateStream(info->monitor_source_name, impl->found->input))
                     impl->Fail(kCaptureStreamRefused);
                 impl->connection.Signal();
             },
