@@ -4,6 +4,7 @@
 #include "platform/artwork.h"
 #include "platform/message_box.h"
 #include "tests/gui/app_qt_print.h"
+#include "tests/support/captured_boxes.h"
 
 #include <QAction>
 #include <QDialog>
@@ -43,13 +44,10 @@ public:
 class MainWindowTest : public testing::Test {
 protected:
     void SetUp() override {
-        boxes_.clear();
-        previousSink_ = SetMessageBoxSink([this](const MessageBoxRequest& r) { boxes_.push_back(r); });
         form_.FormCreate();
         form_.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
     }
-    void TearDown() override { SetMessageBoxSink(previousSink_); }
 
     template <class T>
     T* Find(const char* name) {
@@ -59,8 +57,8 @@ protected:
     }
 
     TForm1 form_;
-    std::vector<MessageBoxRequest> boxes_;
-    MessageBoxSink previousSink_;
+    test::CapturedBoxes captured_;
+    std::vector<MessageBoxRequest>& boxes_ = captured_.boxes;
 };
 
 TEST_F(MainWindowTest, WindowFrameAndCaption) {

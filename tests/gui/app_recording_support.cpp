@@ -41,8 +41,6 @@ void RecorderTest::SetUp() {
     ASSERT_TRUE(dir_.isValid());
     clock_.SetLocal(2006, 3, 7, 14, 5, 9);
     SetClockForTest(&clock_);
-    SetShellForTest(&shell_);
-    previousSink_ = SetMessageBoxSink([this](const MessageBoxRequest& r) { boxes_.push_back(r); });
     SetApplicationTitle(QStringLiteral("Larkspur"));
     form_ = std::make_unique<TForm1>(capture_, Dir());
     audioOptions_ = std::make_unique<TAudioOptionForm>([](int) {});
@@ -71,8 +69,6 @@ void RecorderTest::ChoosePlay(bool play) { generalOptions_->CheckBox1->setChecke
 void RecorderTest::TearDown() {
     CancelPendingDialogActions();
     form_.reset();
-    SetMessageBoxSink(previousSink_);
-    SetShellForTest(nullptr);
     SetClockForTest(nullptr);
 }
 

@@ -9,6 +9,8 @@
 #include "platform/message_box.h"
 #include "platform/shell.h"
 #include "tests/support/fake_capture.h"
+#include "tests/support/captured_boxes.h"
+#include "tests/support/recording_shell.h"
 
 #include <QFileDialog>
 #include <QString>
@@ -43,13 +45,6 @@ public:
 private:
     std::chrono::sys_time<std::chrono::milliseconds> wall_{};
     std::chrono::milliseconds monotonic_{123456789};
-};
-
-class RecordingShell : public Shell {
-public:
-    std::vector<ShellRequest> requests;
-    void Execute(const ShellRequest& request) override { requests.push_back(request); }
-    void StartVolumeControl() override {}
 };
 
 // Each test gets its own folder for ~temp.wav and the recordings. The window reads its choices
@@ -89,10 +84,8 @@ protected:
     RecordingShell shell_;
     std::shared_ptr<FakeCapture> capture_ = std::make_shared<FakeCapture>();
     std::unique_ptr<TForm1> form_;
-    std::vector<MessageBoxRequest> boxes_;
-
-private:
-    MessageBoxSink previousSink_;
+    CapturedBoxes captured_;
+    std::vector<MessageBoxRequest>& boxes_ = captured_.boxes;
 };
 
 // Runs `act` on the Save dialog as soon as it is shown modally; call before the Stop that shows it.

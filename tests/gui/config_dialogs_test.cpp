@@ -10,6 +10,8 @@
 #include "platform/mixer.h"
 #include "platform/shell.h"
 #include "platform/sound_sources.h"
+#include "tests/support/captured_boxes.h"
+#include "tests/support/recording_shell.h"
 
 #include <gtest/gtest.h>
 
@@ -47,13 +49,6 @@ public:
     void Close() override {}
 };
 
-class RecordingShell final : public Shell {
-public:
-    int volume_controls = 0;
-    void Execute(const ShellRequest&) override {}
-    void StartVolumeControl() override { ++volume_controls; }
-};
-
 class ScriptedPicker final : public FolderPicker {
 public:
     std::optional<QString> answer;
@@ -70,10 +65,8 @@ class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         fs::remove_all(ConfigPath());
-        previous_sink_ = SetMessageBoxSink([this](const MessageBoxRequest& r) { boxes_.push_back(r); });
     }
     void TearDown() override {
-        SetMessageBoxSink(std::move(previous_sink_));
         fs::remove_all(ConfigPath());
     }
 
@@ -97,8 +90,8 @@ protected:
         boxes_.clear();
     }
 
-    std::vector<MessageBoxRequest> boxes_;
-    MessageBoxSink previous_sink_;
+    test::CapturedBoxes captured_;
+    std::vector<MessageBoxRequest>& boxes_ = captured_.boxes;
 };
 
 // The named widgets that Tab visits, in order, starting from first.
@@ -282,8 +275,7 @@ TEST_F(AudioOptionsTest, VolumeButtonOpensTheRecordingControlWhichChoosesWhatIsR
     SetChosenCaptureSource(mix);
     int heard = 0;
     const auto watch = WatchCaptureSourceChoice([&] { ++heard; });
-    RecordingShell shell;
-    Shell* previous = SetShellForTest(&shell);
+    test::RecordingShell shell;
     form_->show();
     form_->SpeedButton3->click();
     auto* window = form_->findChild<QDialog*>();
@@ -334,13 +326,12 @@ TEST_F(AudioOptionsTest, VolumeButtonOpensTheRecordingControlWhichChoosesWhatIsR
         if (button->accessibleName().isEmpty() ? button->text() == "Sound Settings"
                                                : button->accessibleName() == "Sound Settings")
             button->click();
-    EXPECT_EQ(shell.volume_controls, 1);
+    EXPECT_EQ(shell.volumeControls, 1);
     // Closed, it goes, and with it the level meters on the server.
     const QPointer<QDialog> open(window);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     QTest::qWait(10);
     EXPECT_TRUE(open.isNull());
-    SetShellForTest(previous);
     SetChosenCaptureSource({});
 }
 

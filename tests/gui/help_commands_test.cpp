@@ -5,6 +5,8 @@
 #include "platform/message_box.h"
 #include "platform/shell.h"
 #include "tests/gui/app_qt_print.h"
+#include "tests/support/captured_boxes.h"
+#include "tests/support/recording_shell.h"
 
 #include <QAction>
 #include <QFile>
@@ -16,29 +18,16 @@
 namespace larkspur {
 namespace {
 
-class RecordingShell : public Shell {
-public:
-    std::vector<ShellRequest> requests;
-    int volumeControls = 0;
-    void Execute(const ShellRequest& request) override { requests.push_back(request); }
-    void StartVolumeControl() override { ++volumeControls; }
-};
-
 class HelpMenuTest : public testing::Test {
 protected:
-    void SetUp() override {
-        previous_ = SetShellForTest(&shell_);
-        form_.FormCreate();
-    }
-    void TearDown() override { SetShellForTest(previous_); }
+    void SetUp() override { form_.FormCreate(); }
 
     const ShellRequest& OnlyRequest() {
         EXPECT_EQ(shell_.requests.size(), 1u);
         return shell_.requests.back();
     }
 
-    RecordingShell shell_;
-    Shell* previous_ = nullptr;
+    test::RecordingShell shell_;
     TForm1 form_;
 };
 
@@ -78,14 +67,12 @@ TEST_F(HelpMenuTest, OtherSoftwareOpensTheLocalPageBesideTheProgram) {
 }
 
 TEST_F(HelpMenuTest, ResultsAreNotExaminedAndNothingIsReported) {
-    std::vector<MessageBoxRequest> boxes;
-    const MessageBoxSink previous = SetMessageBoxSink([&](const MessageBoxRequest& b) { boxes.push_back(b); });
+    const test::CapturedBoxes captured;
     form_.Submitquestionbug1->trigger();
     form_.LarkspurWebSite1->trigger();
     form_.KestrelOtherSoftware1->trigger();
-    SetMessageBoxSink(previous);
     EXPECT_EQ(shell_.requests.size(), 3u);
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(captured.boxes.empty());
     EXPECT_EQ(shell_.volumeControls, 0);
 }
 

@@ -4,6 +4,7 @@
 #include "platform/error_box.h"
 #include "platform/message_box.h"
 #include "tests/gui/app_qt_print.h"
+#include "tests/support/captured_boxes.h"
 
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -33,15 +34,9 @@ TEST(ErrorBoxText, LeavesMessagesEndingInOrBeforeAFullStop) {
 
 class GuardedTest : public testing::Test {
 protected:
-    void SetUp() override {
-        previous_ = SetMessageBoxSink([this](const MessageBoxRequest& r) { boxes_.push_back(r); });
-    }
-    void TearDown() override {
-        SetMessageBoxSink(previous_);
-        SetApplicationTitle("Larkspur");
-    }
-    std::vector<MessageBoxRequest> boxes_;
-    MessageBoxSink previous_;
+    void TearDown() override { SetApplicationTitle("Larkspur"); }
+    test::CapturedBoxes captured_;
+    std::vector<MessageBoxRequest>& boxes_ = captured_.boxes;
 };
 
 TEST_F(GuardedTest, AnExceptionIsShownWithTitleAndErrorIconAndTheCallerGoesOn) {

@@ -5,6 +5,7 @@
 #include "audio/wave_file.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
+#include "tests/support/captured_boxes.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -160,12 +161,8 @@ TEST(MoveRecording, AcrossFileSystemsCopiesThenDeletes) {
 
 class TemplateTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        previous_ = SetMessageBoxSink([this](const MessageBoxRequest& r) { boxes_.push_back(r); });
-    }
-    void TearDown() override { SetMessageBoxSink(previous_); }
-    std::vector<MessageBoxRequest> boxes_;
-    MessageBoxSink previous_;
+    test::CapturedBoxes captured_;
+    std::vector<MessageBoxRequest>& boxes_ = captured_.boxes;
 };
 
 std::uint32_t U32(const QByteArray& b, int at) {

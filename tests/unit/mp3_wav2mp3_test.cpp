@@ -17,6 +17,7 @@
 #include "audio/wav2mp3.h"
 #include "mp3_test_support.h"
 #include "platform/message_box.h"
+#include "tests/support/captured_boxes.h"
 
 namespace larkspur {
 namespace {
@@ -30,9 +31,7 @@ class Wav2Mp3Test : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
-        previous_ = SetMessageBoxSink([this](const MessageBoxRequest& r) { boxes_.push_back(r); });
     }
-    void TearDown() override { SetMessageBoxSink(previous_); }
 
     QString Path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
 
@@ -109,8 +108,8 @@ protected:
     QTemporaryDir dir_;
     QString wav_ = Path("~temp.wav");
     QString mp3_ = Path("take.mp3");
-    std::vector<MessageBoxRequest> boxes_;
-    MessageBoxSink previous_;
+    test::CapturedBoxes captured_;
+    std::vector<MessageBoxRequest>& boxes_ = captured_.boxes;
 };
 
 struct ToneCase {
