@@ -1,9 +1,9 @@
 #include "app/main_form.h"
 
 #include "app/finishing.h"
+#include "app/level_presenter.h"
 #include "app/output_name.h"
 #include "app/recording_control.h"
-#include "audio/level_tap.h"
 #include "audio/media_player.h"
 #include "audio/wav2mp3.h"
 #include "config/audio_option_form.h"
@@ -11,7 +11,6 @@
 #include "help/help_commands.h"
 #include "hotkeys/hook_library.h"
 #include "platform/artwork.h"
-#include "platform/clock.h"
 #include "platform/error_box.h"
 #include "platform/exe_dir.h"
 #include "platform/recorder_folders.h"
@@ -32,11 +31,9 @@
 #include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
-#include <QSocketNotifier>
 #include <QKeyEvent>
 #include <QWheelEvent>
 #include <QToolButton>
-#include <unistd.h>
 
 namespace larkspur {
 namespace {
@@ -163,12 +160,8 @@ TForm1::TForm1(std::shared_ptr<CaptureDevice> capture, const QString& recordingD
     // A coarse timer may fire up to 25 ms early, before the second it is meant to show.
     Timer1->setTimerType(Qt::PreciseTimer);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
-    levelTimer_ = new QTimer(this);
-    levelTimer_->setObjectName(QStringLiteral("levelTimer"));
-    levelTimer_->setInterval(40);
-    connect(levelTimer_, &QTimer::timeout, this, &TForm1::ShowLevels);
-
     player_ = capture ? std::make_unique<TMediaPlayer>(std::move(capture)) : std::make_unique<TMediaPlayer>();
+    levels_ = new LevelPresenter(*Panel1, *this, [this] { return player_->SourceDescription(); });
     RecorderView& view = *this;
     const RecorderSettings& settings = *this;
     SaveNameDialog& dialog = *this;
@@ -355,15 +348,11 @@ void TForm1::SetButtonsEnabled(bool record, bool pause, bool stop, bool options)
 }
 
 void TForm1::SetTimerEnabled(bool enabled) {
-    if (enabled) {
-        Timer1->start();
-        ReadLevelsAgain();
-    } else {
-        Timer1->stop();
-        // Read on until the recording is gone, which empties the strip.
-        levelTimer_->start();
-    }
+    if (enabled) return Timer1->start();
+    Timer1->stop();
 }
+
+void TForm1::ShowState(RecordingState state, const std::shared_ptr<LevelTap>& levels) { levels_->Show(state, levels); }
 
 int TForm1::SampleRateIndex() const {
     const auto* audio = qobject_cast<const TAudioOptionForm*>(audioOptions_);
@@ -424,7 +413,6 @@ void TForm1::ToolButton1Click() {
 
 void TForm1::ToolButton2Click() {
     Guarded([&] { recording_->Pause(); });
-    ReadLevelsAgain();  // the bars come to rest at once
 }
 
 void TForm1::ToolButton3Click() {
@@ -433,58 +421,7 @@ void TForm1::ToolButton3Click() {
 
 void TForm1::Timer1Timer() {
     Guarded([&] { recording_->Tick(); });
-    // A resting meter is still read with each tick, for the moves too small to wake it.
-    if (!levelTimer_->isActive() && meter_) ShowLevels();
-}
-
-// The bottom strip follows the recording's levels, repainted only when what it shows changed;
-// nothing is read or painted while the window is not on screen (minimised, or unmapped). While
-// what it shows holds still, the reading rests until the tap tells of a change: a steady or
-// silent recording then costs the window no wake-ups of its own.
-void TForm1::ShowLevels() {
-    const auto& levels = recording_->Levels();
-    if (!levels || levels != levelTap_) {
-        levelTimer_->stop();
-        levelWake_.reset();
-        meter_.reset();
-        levelTap_.reset();
-        Panel1->ShowNothing();
-    }
-    if (!levels) return;
-    // Off screen the timer rests; the window's next expose starts it again.
-    if (isMinimized() || !windowHandle() || !windowHandle()->isExposed()) {
-        levels->StopWaking();
-        return levelTimer_->stop();
-    }
-    const bool fresh = !meter_;
-    if (fresh) {
-        levelTap_ = levels;
-        meter_ = std::make_unique<LevelMeter>(levels->Channels());
-        if (levels->WakeFd() >= 0) {
-            levelWake_ = std::make_unique<QSocketNotifier>(levels->WakeFd(), QSocketNotifier::Read);
-            connect(levelWake_.get(), &QSocketNotifier::activated, this, [this](QSocketDescriptor fd) {
-                std::uint64_t count;
-                [[maybe_unused]] const auto read = ::read(int(fd), &count, sizeof count);
-                if (meter_) meter_->Woken();
-                ReadLevelsAgain();
-            });
-        }
-    }
-    const bool changed = meter_->Update(levels->Take(), TheClock().Monotonic(), recording_->IsPaused());
-    const QString source = SourceInWords(player_->SourceDescription());
-    if (fresh || changed || source != Panel1->Source()) Panel1->ShowRecording(source, meter_->Current());
-    // A recording being finished is read on until it is gone, which empties the strip.
-    if (levelWake_ && recording_->IsRecording() && meter_->MayRest()) {
-        levels->WakeWhenOutside(meter_->PeakRanges());
-        levelTimer_->stop();
-    } else {
-        levels->StopWaking();
-        if (!levelTimer_->isActive()) levelTimer_->start();
-    }
-}
-
-void TForm1::ReadLevelsAgain() {
-    if (recording_->Levels()) ShowLevels();
+    levels_->Tick();
 }
 
 // The user picked another file type: the extension in the file-name box follows it.
@@ -537,9 +474,8 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed() &&
-        !levelTimer_->isActive())
-        ReadLevelsAgain();
+    if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed())
+        levels_->Exposed();
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -18,13 +18,13 @@ class QLabel;
 class QMenu;
 class QMenuBar;
 class QScrollArea;
-class QSocketNotifier;
 class QToolButton;
 
 namespace larkspur {
 
 class CaptureDevice;
 class Finisher;
+class LevelPresenter;
 class RecordingControl;
 class TMediaPlayer;
 
@@ -135,7 +135,6 @@ public slots:
     void ToolButton2Click();
     void ToolButton3Click();
     void Timer1Timer();
-    void ShowLevels();
     void SaveDialog1TypeChange();
     void ToolButton5Click();
     void ToolButton6Click();
@@ -148,14 +147,11 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    // Starts the level meter's timer again when the window comes back on screen.
+    // The level meter reads again when the window comes back on screen.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // The level meter reads again at its own pace (its reading rested, or the window was off
-    // screen).
-    void ReadLevelsAgain();
     void BuildToolBar(QWidget* client);
     void BuildPicture(QWidget* client);
     void BuildMenu();
@@ -166,6 +162,7 @@ private:
     QString Caption() const override { return windowTitle(); }
     void SetCaption(const QString& caption) override { setWindowTitle(caption); }
     void SetTimerEnabled(bool enabled) override;
+    void ShowState(RecordingState state, const std::shared_ptr<LevelTap>& levels) override;
     int TimerTag() const override { return Timer1->Tag; }
     void SetTimerTag(int tag) override { Timer1->Tag = tag; }
     // Read from the Audio and General options at the moment of use; without them, each list's
@@ -196,10 +193,7 @@ private:
     const QString recordingDir_;  // where the Save dialog starts
     std::unique_ptr<Finisher> finisher_;
     std::unique_ptr<RecordingControl> recording_;
-    QTimer* levelTimer_;
-    std::shared_ptr<LevelTap> levelTap_;  // the recording the meter shows
-    std::unique_ptr<LevelMeter> meter_;
-    std::unique_ptr<QSocketNotifier> levelWake_;  // the tap's wake-up while the reading rests
+    LevelPresenter* levels_;  // the bottom strip's meter
     std::unique_ptr<HookMessageFilter> hookFilter_;  // WM_HOOKKEY to HookKeyMessage
 };
 

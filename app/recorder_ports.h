@@ -1,10 +1,18 @@
 #pragma once
 #include <QString>
+#include <memory>
 #include <optional>
 
 // What the recording logic needs of the main window and of the option dialogs, so that it runs
 // and is tested without a display.
 namespace larkspur {
+
+class LevelTap;
+
+// Where a recording stands. Idle -> Starting (the temporary file claimed, the device opened) ->
+// Recording <-> Paused -> Finishing (Stop pressed: the Save dialog, the conversion) -> Idle; a
+// start that cannot claim its file goes back to Idle.
+enum class RecordingState { Idle, Starting, Recording, Paused, Finishing };
 
 // The main window's controls that follow the recording state.
 class RecorderView {
@@ -16,7 +24,11 @@ public:
     virtual void SetButtonsEnabled(bool record, bool pause, bool stop, bool options) = 0;
     virtual QString Caption() const = 0;
     virtual void SetCaption(const QString& caption) = 0;
+    // Timer1, which ticks the caption.
     virtual void SetTimerEnabled(bool enabled) = 0;
+    // The recording's new state, once the change is complete, with the levels of the recording
+    // that exists (null without one). Nothing called from here may call back into the control.
+    virtual void ShowState(RecordingState state, const std::shared_ptr<LevelTap>& levels) = 0;
     // The timer's integer tag: the blink phase of the paused caption.
     virtual int TimerTag() const = 0;
     virtual void SetTimerTag(int tag) = 0;

@@ -37,17 +37,6 @@ QString ClampedHms(std::int64_t seconds) {
 }
 
 // Clears a flag when it goes out of scope, also when an error leaves the scope.
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-    ~FlagScope() { flag_ = false; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& flag_;
-};
-
 }  // namespace
 
 QString FormatHms(std::int32_t seconds) {
@@ -72,10 +61,10 @@ RecordingControl::RecordingControl(RecorderView& view, TMediaPlayer& device, con
 void RecordingControl::Record() {
     view_.SetMenusEnabled(false);
     view_.SetButtonsEnabled(false, true, true, false);
-    const bool wasPaused = isPaused_;
-    isPaused_ = false;
+    const bool wasPaused = state_ == RecordingState::Paused;
     Clock& clock = TheClock();
-    if (isRecording_) {
+    if (IsRecording()) {
+        if (wasPaused) state_ = RecordingState::Recording;
         device_.Record();
         view_.SetTimerEnabled(true);
         const int x = SecondsOfDay(clock.LocalTime()) - (SecondsOfDay(pauseTime_) - SecondsOfDay(startTime_));
@@ -83,21 +72,29 @@ void RecordingControl::Record() {
         startTime_.minute = static_cast<std::uint16_t>(x % 3600 / 60);
         startTime_.second = static_cast<std::uint16_t>(x % 60);
         if (wasPaused) startMark_ += clock.Monotonic() - pauseMark_;
-        return;
+        return view_.ShowState(state_, levels_);
     }
-    isRecording_ = true;
+    state_ = RecordingState::Starting;
     // Counted from here should the device fail to start, so that Stop shows a sensible time.
     startMark_ = clock.Monotonic();
     std::optional<QString> notice;  // what was done with what had the temporary file's name
     {
-        const FlagScope starting(isStarting_);
+        view_.ShowState(state_, levels_);
         // Until the temporary file is this recording's own, nothing has started: a refusal or a
         // leftover that cannot be kept leaves the window idle.
         auto idle = qScopeGuard([this] { ReturnToIdle(); });
         if (!ClaimTempFile(notice)) return;
         idle.dismiss();
+        // A device that fails to open leaves a recording without a capture, which Stop ends.
+        auto failed = qScopeGuard([this] {
+            state_ = RecordingState::Recording;
+            view_.ShowState(state_, nullptr);
+        });
         BeginRecording();
+        failed.dismiss();
     }
+    // A Stop in a box's loop while it started may have finished it already.
+    if (state_ == RecordingState::Starting) state_ = RecordingState::Recording;
     view_.SetCaption(kCaptionPrefix + QStringLiteral("00:00:00"));
     SetApplicationTitle(view_.Caption());
     // Marked before the timer starts, so that every second tick lands on or just after a whole
@@ -105,31 +102,33 @@ void RecordingControl::Record() {
     startMark_ = clock.Monotonic();
     view_.SetTimerEnabled(true);
     startTime_ = clock.LocalTime();
+    view_.ShowState(state_, levels_);
     // Told once the capture runs: a hotkey user may not see the box for a while, and the
     // recording must not wait for it. It comes last, as its loop may run a Stop.
     if (notice) ShowMessageBox(ApplicationTitle(), *notice, BoxIcon::Information);
 }
 
 void RecordingControl::Pause() {
-    if (!isRecording_) return;
-    isPaused_ = true;
+    if (!IsRecording()) return;
+    state_ = RecordingState::Paused;
     pausedCaption_ = view_.Caption();
     view_.SetButtonsEnabled(true, false, true, false);
     pauseTime_ = TheClock().LocalTime();
     pauseMark_ = TheClock().Monotonic();
     device_.Stop();
+    view_.ShowState(state_, levels_);
 }
 
 void RecordingControl::Stop() {
     view_.SetMenusEnabled(true);
-    if (!isRecording_) return;
+    if (!IsRecording()) return;
     ShowTime();
     Finish();
 }
 
 void RecordingControl::Tick() {
     // A fault of the device finishes the recording at once, showing the time that was recorded.
-    if (isRecording_ && !isStarting_ && !isFinishing_ && device_.IsOpen()) {
+    if ((state_ == RecordingState::Recording || state_ == RecordingState::Paused) && device_.IsOpen()) {
         if (const auto fault = device_.Fault()) {
             const QString recorded = ClampedHms(fault->kept.count() / 1000);
             view_.SetCaption(kCaptionPrefix + recorded);
@@ -140,7 +139,7 @@ void RecordingControl::Tick() {
     }
     ShowTime();
     // Paused, the device writes nothing and brings nothing back until the resume.
-    if (isRecording_ && !isPaused_ && !isStarting_ && !isFinishing_) KeepTempFileNamed();
+    if (state_ == RecordingState::Recording) KeepTempFileNamed();
 }
 
 // The temporary file's folder deleted during the recording: the device brings the file back
@@ -172,7 +171,7 @@ void RecordingControl::KeepTempFileNamed() {
 
 // The elapsed time, or the blinking caption of a pause.
 void RecordingControl::ShowTime() {
-    if (isPaused_) {
+    if (state_ == RecordingState::Paused) {
         view_.SetTimerTag(view_.TimerTag() == 1 ? 0 : 1);
         view_.SetCaption(view_.TimerTag() == 1 ? pausedCaption_ + QStringLiteral(" Paused") : pausedCaption_);
         const QString caption = view_.Caption();
@@ -187,16 +186,23 @@ void RecordingControl::Finish() {
     view_.SetMenusEnabled(true);
     view_.SetTimerEnabled(false);
     view_.SetButtonsEnabled(true, true, true, true);
-    isRecording_ = false;
+    state_ = RecordingState::Finishing;
+    view_.ShowState(state_, levels_);
+    std::shared_ptr<LevelTap> levels;  // what the recording heard
     {
-        const FlagScope finishing(isFinishing_);
-        // The temporary file is no longer this instance's once the finish is over.
-        const auto unlock = qScopeGuard([this] { lock_.Release(); });
+        // The temporary file is no longer this instance's once the finish is over, also where
+        // it failed (the device never opened, a box told of it).
+        const auto done = qScopeGuard([&] {
+            lock_.Release();
+            if (state_ != RecordingState::Finishing) return;
+            state_ = RecordingState::Idle;
+            levels = std::exchange(levels_, nullptr);
+            view_.ShowState(state_, levels_);
+        });
         device_.SetSampleTap(nullptr);
         finisher_.FinishRecording(tempPath_, std::move(earlyMp3_));
     }
     SetApplicationTitle(QStringLiteral("Larkspur - Stop"));
-    const auto levels = std::exchange(levels_, nullptr);
     if (const auto heard = levels ? std::optional(levels->Take()) : std::nullopt;
         heard && !heard->everSound && heard->keptSeconds > 0) {
         ShowMessageBox(ApplicationTitle(),
@@ -209,8 +215,9 @@ void RecordingControl::Finish() {
 }
 
 void RecordingControl::ReturnToIdle() {
-    isRecording_ = false;
+    state_ = RecordingState::Idle;
     levels_.reset();
+    view_.ShowState(state_, levels_);
     lock_.Release();
     view_.SetMenusEnabled(true);
     view_.SetButtonsEnabled(true, true, true, true);

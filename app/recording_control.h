@@ -47,13 +47,15 @@ public:
     void Stop();
     void Tick();
 
-    bool IsRecording() const { return isRecording_; }
-    bool IsPaused() const { return isPaused_; }
-    // Stop has been pressed and the recording is still being turned into its output file.
-    bool IsFinishing() const { return isFinishing_; }
-    // A new recording is being prepared and its device started; a message box about the
-    // temporary file being in another's hands may be up.
-    bool IsStarting() const { return isStarting_; }
+    RecordingState State() const { return state_; }
+    // A recording exists (starting, running or paused).
+    bool IsRecording() const {
+        return state_ == RecordingState::Starting || state_ == RecordingState::Recording ||
+               state_ == RecordingState::Paused;
+    }
+    bool IsPaused() const { return state_ == RecordingState::Paused; }
+    bool IsFinishing() const { return state_ == RecordingState::Finishing; }
+    bool IsStarting() const { return state_ == RecordingState::Starting; }
 
     const SystemTime& StartTime() const { return startTime_; }
     const SystemTime& PauseTime() const { return pauseTime_; }
@@ -80,10 +82,8 @@ private:
     Finisher& finisher_;
     const QString dir_;
 
-    bool isRecording_ = false;
-    bool isPaused_ = false;
-    bool isFinishing_ = false;
-    bool isStarting_ = false;
+    // Changed here only; the view is told each new one once it holds (RecorderView::ShowState).
+    RecordingState state_ = RecordingState::Idle;
     SystemTime startTime_;
     SystemTime pauseTime_;
     QString pausedCaption_;

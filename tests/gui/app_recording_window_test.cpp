@@ -284,7 +284,7 @@ TEST_F(RecordingWindowTest, StopWhilePausedTicksOnceMore) {
     EXPECT_EQ(Caption(), "Larkspur - 00:00:04");
     EXPECT_EQ(Title(), "Larkspur - Stop");
     EXPECT_EQ(Now(), kIdle);
-    EXPECT_TRUE(form_->IsPaused());  // Stop leaves the flag; the next Record clears it
+    EXPECT_EQ(form_->Recording().State(), RecordingState::Idle);
     const auto& c = capture_->Commands();
     ASSERT_GE(c.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(c.end() - 4, c.end()),
