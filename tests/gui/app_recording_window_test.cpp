@@ -328,6 +328,38 @@ TEST_F(RecordingWindowTest, MidnightAndClockChangesDoNotDisturbTheTime) {
     EXPECT_EQ(Title(), "00:00:12");
 }
 
+// Each step leaves the state it names, Finishing lasts while the Save dialog is up, and a start
+// whose device failed is a recording that Stop ends.
+TEST_F(RecordingWindowTest, TheStateFollowsEachStepAndAFailedStartEndsAtStop) {
+    form_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    const auto state = [&] { return form_->Recording().State(); };
+    form_->ToolButton1Click();
+    EXPECT_EQ(state(), RecordingState::Recording);
+    form_->ToolButton2Click();
+    EXPECT_EQ(state(), RecordingState::Paused);
+    form_->ToolButton1Click();
+    EXPECT_EQ(state(), RecordingState::Recording);
+    ChooseAskForName(true);
+    std::optional<RecordingState> whileSaving;
+    bool stripShown = false;
+    WhenSaveDialogShows([&](QFileDialog* dialog) {
+        whileSaving = state();
+        stripShown = form_->Panel1->Shown().has_value();
+        TypeAndAccept(dialog, Dir() + "take.wav");
+    });
+    form_->ToolButton3Click();
+    EXPECT_EQ(whileSaving, RecordingState::Finishing);
+    EXPECT_TRUE(stripShown) << "the meter stays while the recording is being finished";
+    EXPECT_EQ(state(), RecordingState::Idle);
+    EXPECT_FALSE(form_->Panel1->Shown()) << "the strip empties once the recording is gone";
+    capture_->FailNext("open", kCaptureNoServer);
+    form_->ToolButton1Click();
+    EXPECT_EQ(state(), RecordingState::Recording);
+    form_->ToolButton3Click();
+    EXPECT_EQ(state(), RecordingState::Idle);
+}
+
 TEST_F(RecordingWindowTest, AFailedOpenLeavesTheRecordingLayoutAndStopReturnsToIdle) {
     capture_->FailNext("open", kCaptureNoServer);
     form_->ToolButton1Click();
