@@ -6,6 +6,7 @@
 #include "audio/wave_file.h"
 #include "platform/capture_source.h"
 #include "tests/support/audio_checks.h"
+#include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -72,13 +73,8 @@ protected:
         ASSERT_TRUE(std::getenv("PULSE_SERVER")) << "run inside with-fixtures.sh --pulseaudio";
         static const bool awake = WaitUntilAwake(Sink());
         ASSERT_TRUE(awake);
-        dir = std::filesystem::temp_directory_path() /
-              ("larkspur-dev-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
         element = Path("~temp.wav");
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
 
     std::string Path(const std::string& name) const { return (dir / name).string(); }
 
@@ -143,10 +139,10 @@ protected:
         return sink;
     }
 
-    std::filesystem::path dir;
+    test::TestFolder folder_{"larkspur-dev"};
+    const std::filesystem::path dir = folder_.Path();
     std::string element;
 };
-
 
 // A sound server of the test's own, of the fixture's kind, which it may stop or kill.
 class PrivateServer {

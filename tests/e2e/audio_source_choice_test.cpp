@@ -4,6 +4,7 @@
 #include "audio/media_player.h"
 #include "platform/capture_source.h"
 #include "tests/support/audio_checks.h"
+#include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -35,16 +36,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(std::getenv("PULSE_SERVER")) << "run inside with-fixtures.sh";
         ASSERT_TRUE(mic.Loaded() && other.Loaded());
-        dir = std::filesystem::temp_directory_path() /
-              ("larkspur-choice-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
-        element = (dir / "~temp.wav").string();
     }
-    void TearDown() override {
-        SetChosenCaptureSource({});
-        std::filesystem::remove_all(dir);
-    }
+    void TearDown() override { SetChosenCaptureSource({}); }
 
     // A tone that plays for the whole test, as a program of its own.
     static std::unique_ptr<TonePlayer> Play(const std::string& sink, double frequency, const std::string& program,
@@ -101,8 +94,8 @@ protected:
 
     ExtraSink mic{"mic_sink"};  // its monitor stands in for a microphone
     ExtraSink other{"other"};
-    std::filesystem::path dir;
-    std::string element;
+    test::TestFolder folder{"larkspur-choice"};
+    std::string element = (folder.Path() / "~temp.wav").string();
 };
 
 // Two programs play at once, one to an output that is not the default: the recording holds the

@@ -3,6 +3,7 @@
 #include "audio/wave_file.h"
 #include "tests/support/audio_checks.h"
 #include "tests/support/fake_capture.h"
+#include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -22,14 +23,9 @@ using Commands = std::vector<std::string>;
 class MediaPlayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("larkspur-mp-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
         element = (dir / "~temp.wav").string();
         test::WriteWaveTemplate(element, {2, 44100, 16});
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
 
 
     // Opens the player on the template the way the main window does.
@@ -48,7 +44,8 @@ protected:
         return "(nothing raised)";
     }
 
-    std::filesystem::path dir;
+    test::TestFolder folder_{"larkspur-mp"};
+    const std::filesystem::path dir = folder_.Path();
     std::string element;
     std::shared_ptr<FakeCapture> fake = std::make_shared<FakeCapture>();
     TMediaPlayer player{fake};

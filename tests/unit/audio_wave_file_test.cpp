@@ -4,6 +4,7 @@
 #include "audio/wav2mp3_input.h"
 #include "audio/wave_file.h"
 #include "tests/support/audio_checks.h"
+#include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -25,13 +26,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 class WaveFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("larkspur-wave-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
 
     std::string Path(const std::string& name) const { return (dir / name).string(); }
 
@@ -74,7 +68,8 @@ protected:
         return body;
     }
 
-    std::filesystem::path dir;
+    test::TestFolder folder_{"larkspur-wave"};
+    const std::filesystem::path dir = folder_.Path();
 };
 
 TEST_F(WaveFileTest, TemplateHeaderIsTheFortyFourByteLayout) {
