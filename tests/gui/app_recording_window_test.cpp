@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QAction>
 #include <QTest>
 #include <QTimer>
 #include <QScopeGuard>
@@ -326,6 +327,41 @@ TEST_F(RecordingWindowTest, MidnightAndClockChangesDoNotDisturbTheTime) {
     Ticks(2);
     EXPECT_EQ(Caption(), "Larkspur - 00:00:12");
     EXPECT_EQ(Title(), "00:00:12");
+}
+
+// Every way to the three commands runs them: the toolbar's buttons, found by the names assistive
+// technology reads, and the File menu's items, found by their text.
+TEST_F(RecordingWindowTest, TheToolbarAndTheFileMenuRunRecordPauseAndStop) {
+    const auto button = [&](const QString& name) {
+        for (auto* b : form_->findChildren<QToolButton*>())
+            if (b->accessibleName() == name) return b;
+        ADD_FAILURE() << "no button " << name.toStdString();
+        return static_cast<QToolButton*>(nullptr);
+    };
+    const auto item = [&](const QString& text) {
+        for (QAction* a : form_->File1->actions())
+            if (a->text() == text) return a;
+        ADD_FAILURE() << "no File item " << text.toStdString();
+        return static_cast<QAction*>(nullptr);
+    };
+    const auto state = [&] { return form_->Recording().State(); };
+    for (const bool menu : {false, true}) {
+        SCOPED_TRACE(menu ? "File menu" : "toolbar");
+        const auto press = [&](const QString& command) {
+            if (menu) return item(command)->trigger();
+            button(command)->click();
+        };
+        press("Record");
+        EXPECT_EQ(state(), RecordingState::Recording);
+        RecordFor(1s);
+        press("Pause");
+        EXPECT_EQ(state(), RecordingState::Paused);
+        press("Record");
+        EXPECT_EQ(state(), RecordingState::Recording);
+        press("Stop");
+        EXPECT_EQ(state(), RecordingState::Idle);
+    }
+    EXPECT_EQ(Files().size(), 2);
 }
 
 // Each step leaves the state it names, Finishing lasts while the Save dialog is up, and a start

@@ -1,5 +1,6 @@
 // TMediaPlayer's commands, state and errors, on the capture-layer double.
 #include "audio/media_player.h"
+#include "audio/pulse_capture.h"
 #include "audio/wave_file.h"
 #include "tests/support/audio_checks.h"
 #include "tests/support/fake_capture.h"
@@ -51,12 +52,23 @@ protected:
     TMediaPlayer player{fake};
 };
 
-TEST(DeviceTypes, StringsInOrder) {
-    const char* expected[] = {"", "AVIVideo", "CDAudio", "DAT", "DigitalVideo", "MMMovie",
-                              "Other", "Overlay", "Scanner", "Sequencer", "VCR", "Videodisc",
-                              "WaveAudio"};
-    for (int i = dtAutoSelect; i <= dtWaveAudio; ++i)
-        EXPECT_STREQ(DeviceTypeString(TMPDeviceTypes(i)), expected[i]) << i;
+// The device records wave audio alone: every other type named is refused at the open, before
+// any server is asked; wave audio goes on to the server (here there is none).
+TEST(DeviceTypes, OnlyWaveAudioIsRecorded) {
+    const char* previous = std::getenv("PULSE_SERVER");
+    const std::string kept = previous ? previous : "";
+    ::setenv("PULSE_SERVER", "unix:/nonexistent/native", 1);
+    {
+        TMediaPlayer player(std::make_shared<PulseCapture>());
+        for (int type = dtAutoSelect + 1; type <= dtWaveAudio; ++type) {
+            SCOPED_TRACE(DeviceTypeString(TMPDeviceTypes(type)));
+            player.SetDeviceType(TMPDeviceTypes(type));
+            EXPECT_THROW(player.Open(), EMCIDeviceError);
+            EXPECT_EQ(player.LastError(), type == dtWaveAudio ? kCaptureNoServer : kCaptureUnknownDeviceType);
+        }
+    }
+    if (previous) ::setenv("PULSE_SERVER", kept.c_str(), 1);
+    else ::unsetenv("PULSE_SERVER");
 }
 
 TEST_F(MediaPlayerTest, AutoSelectOpensOnTheElementAndWaitingCommandsWait) {
