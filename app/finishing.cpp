@@ -2,7 +2,7 @@
 
 #include "app/output_name.h"
 #include "app/recording_control.h"
-#include "audio/early_mp3.h"
+#include "audio/mp3/early_mp3.h"
 #include "audio/media_player.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"

@@ -5,7 +5,7 @@
 #include "app/output_name.h"
 #include "app/recording_control.h"
 #include "audio/media_player.h"
-#include "audio/wav2mp3.h"
+#include "audio/mp3/wav2mp3.h"
 #include "config/audio_option_form.h"
 #include "config/general_option_form.h"
 #include "help/help_commands.h"

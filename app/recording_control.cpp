@@ -4,7 +4,7 @@
 #include "app/format_template.h"
 #include "app/level_meter.h"
 #include "app/output_name.h"
-#include "audio/early_mp3.h"
+#include "audio/mp3/early_mp3.h"
 #include "audio/level_tap.h"
 #include "audio/media_player.h"
 #include "audio/wave_file.h"

@@ -3,7 +3,7 @@
 // recording, and prints CPU time against parecord, peak memory at 10 s and at the end, and the
 // time Save takes for short and long recordings.
 // Run inside the PulseAudio fixture: cmake --build <build> --target bench_device
-#include "audio/early_mp3.h"
+#include "audio/mp3/early_mp3.h"
 #include "audio/media_player.h"
 #include "audio/wave_file.h"
 #include "bench/peak_memory.h"

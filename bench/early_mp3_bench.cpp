@@ -4,9 +4,9 @@
 // lame program take for the same wave file; and the peak memory of each run. Each length runs in
 // a process of its own, so its peak memory is its own.
 // Usage: early_mp3_bench [work-dir]   (needs about 700 MB of disk for the 60 minutes)
-#include "audio/early_mp3.h"
+#include "audio/mp3/early_mp3.h"
 #include "audio/media_player.h"
-#include "audio/wav2mp3.h"
+#include "audio/mp3/wav2mp3.h"
 #include "audio/wave_file.h"
 #include "bench/peak_memory.h"
 #include "tests/support/audio_checks.h"

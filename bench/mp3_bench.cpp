@@ -20,7 +20,7 @@
 #include <sys/wait.h>
 #include <vector>
 
-#include "audio/wav2mp3.h"
+#include "audio/mp3/wav2mp3.h"
 
 extern char** environ;
 

@@ -1,8 +1,8 @@
 // The recording device on a real PulseAudio daemon with null sinks (see tests/fixtures).
-#include "audio/early_mp3.h"
+#include "audio/mp3/early_mp3.h"
 #include "audio/level_tap.h"
 #include "audio/media_player.h"
-#include "audio/wav2mp3.h"
+#include "audio/mp3/wav2mp3.h"
 #include "audio/wave_file.h"
 #include "platform/capture_source.h"
 #include "tests/support/audio_checks.h"

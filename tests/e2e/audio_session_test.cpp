@@ -4,7 +4,7 @@
 // independent recorder keeps what the output played, so each take is checked for which moments it
 // kept: from its press to its stop, in order, nothing repeated, each pause seam within a fragment
 // of its press.
-#include "audio/early_mp3.h"
+#include "audio/mp3/early_mp3.h"
 #include "audio/media_player.h"
 #include "platform/capture_source.h"
 #include "tests/support/audio_checks.h"

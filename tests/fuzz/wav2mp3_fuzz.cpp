@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "audio/wav2mp3_input.h"
+#include "audio/mp3/wav2mp3_input.h"
 
 namespace {
 

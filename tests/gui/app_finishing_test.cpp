@@ -3,7 +3,7 @@
 #include "app/output_name.h"
 #include "app/recording_control.h"
 #include "audio/capture_device.h"
-#include "audio/wav2mp3.h"
+#include "audio/mp3/wav2mp3.h"
 #include "tests/gui/app_recording_support.h"
 #include "tests/unit/mp3_test_support.h"
 

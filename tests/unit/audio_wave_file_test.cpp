@@ -1,7 +1,7 @@
 // Reading a template's format and the wave file that grows during a recording.
 #include "audio/capture_device.h"
 #include "audio/capture_writer.h"
-#include "audio/wav2mp3_input.h"
+#include "audio/mp3/wav2mp3_input.h"
 #include "audio/wave_file.h"
 #include "tests/support/audio_checks.h"
 #include "tests/support/test_folder.h"

@@ -10,8 +10,8 @@
 #include <sys/mount.h>
 #include <thread>
 
-#include "audio/early_mp3.h"
-#include "audio/wav2mp3.h"
+#include "audio/mp3/early_mp3.h"
+#include "audio/mp3/wav2mp3.h"
 #include "audio/wave_file.h"
 #include "mp3_test_support.h"
 

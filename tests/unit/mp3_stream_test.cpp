@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 #include <cstring>
 
-#include "audio/lame_stream.h"
+#include "audio/mp3/lame_stream.h"
 #include "mp3_test_support.h"
 
 namespace larkspur {

@@ -14,7 +14,7 @@
 #include <cmath>
 #include <sys/resource.h>
 
-#include "audio/wav2mp3.h"
+#include "audio/mp3/wav2mp3.h"
 #include "mp3_test_support.h"
 #include "platform/message_box.h"
 #include "tests/support/captured_boxes.h"

@@ -1,4 +1,4 @@
-#include "audio/wav2mp3_input.h"
+#include "audio/mp3/wav2mp3_input.h"
 
 #include <algorithm>
 #include <array>

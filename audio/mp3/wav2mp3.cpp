@@ -1,4 +1,4 @@
-#include "audio/wav2mp3.h"
+#include "audio/mp3/wav2mp3.h"
 
 #include <QCloseEvent>
 #include <QElapsedTimer>
@@ -9,9 +9,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "audio/lame_stream.h"
-#include "audio/mp3_settings.h"
-#include "audio/wav2mp3_input.h"
+#include "audio/mp3/lame_stream.h"
+#include "audio/mp3/mp3_settings.h"
+#include "audio/mp3/wav2mp3_input.h"
 #include "platform/message_box.h"
 #include "platform/own_file.h"
 

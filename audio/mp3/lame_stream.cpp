@@ -1,4 +1,4 @@
-#include "audio/lame_stream.h"
+#include "audio/mp3/lame_stream.h"
 
 #include <lame/lame.h>
 

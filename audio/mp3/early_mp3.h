@@ -1,5 +1,5 @@
 #pragma once
-#include "audio/lame_stream.h"
+#include "audio/mp3/lame_stream.h"
 #include "audio/sample_tap.h"
 #include "audio/wave_file.h"
 

@@ -1,7 +1,7 @@
-#include "audio/early_mp3.h"
+#include "audio/mp3/early_mp3.h"
 
-#include "audio/mp3_settings.h"
-#include "audio/wav2mp3_input.h"
+#include "audio/mp3/mp3_settings.h"
+#include "audio/mp3/wav2mp3_input.h"
 #include "platform/own_file.h"
 
 #include <algorithm>
