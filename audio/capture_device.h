@@ -10,6 +10,12 @@
 // The capture layer behind TMediaPlayer: the six operations the recorder needs of a wave-audio
 // recording device, plus an account of how a recording ended. Every operation blocks except
 // Start, and returns 0 or one of the codes below.
+//
+// How errors travel, from here up: below TMediaPlayer a failure is one of these codes, returned
+// and never thrown (and the sound server's own words for it go to standard error with its number,
+// PulseConnection::Trace); TMediaPlayer turns a code into the exception the window expects
+// (EMCIDeviceError); every slot of a window runs through Guarded (platform/error_box.h), which
+// shows it in the error box. A fault during a recording is kept in Report() for the finish.
 namespace larkspur {
 
 enum CaptureError : std::uint32_t {
@@ -56,18 +62,18 @@ public:
     // samples are streamed into that file after its header; without one the device records
     // PCM 11025 Hz 8-bit mono and writes no file until saved. deviceId receives a non-zero
     // identifier on success.
-    virtual std::uint32_t Open(const CaptureOpenRequest& request, std::uint16_t& deviceId) = 0;
+    [[nodiscard]] virtual std::uint32_t Open(const CaptureOpenRequest& request, std::uint16_t& deviceId) = 0;
     // Starts or continues capturing after what was captured since the open; returns at once.
-    virtual std::uint32_t Start() = 0;
+    [[nodiscard]] virtual std::uint32_t Start() = 0;
     // Stops capturing and returns when stopped, keeping everything up to the moment of the call.
     // Returns the fault that ended the capture early, if one did.
-    virtual std::uint32_t Stop() = 0;
+    [[nodiscard]] virtual std::uint32_t Stop() = 0;
     // Writes everything captured since the open as a PCM wave file ("fmt " at offset 12, then
     // "data"). Saving to the element's own path finalises it in place.
-    virtual std::uint32_t Save(const std::string& path) = 0;
+    [[nodiscard]] virtual std::uint32_t Save(const std::string& path) = 0;
     // Stops and releases the device. An element file keeps what was captured, as a valid wave
     // file, whether saved or not.
-    virtual std::uint32_t Close() = 0;
+    [[nodiscard]] virtual std::uint32_t Close() = 0;
     // The text of a code, or nothing for a code the device does not know.
     virtual std::optional<std::string> ErrorText(std::uint32_t code) const = 0;
     // The state of the recording since the last open; still answers after Close.

@@ -34,11 +34,11 @@ public:
     std::chrono::milliseconds Captured() const;
     const WaveFormat& Format() const { return file_.Format(); }
 
-    std::uint32_t Open(const CaptureOpenRequest& request, std::uint16_t& deviceId) override;
-    std::uint32_t Start() override;
-    std::uint32_t Stop() override;
-    std::uint32_t Save(const std::string& path) override;
-    std::uint32_t Close() override;
+    [[nodiscard]] std::uint32_t Open(const CaptureOpenRequest& request, std::uint16_t& deviceId) override;
+    [[nodiscard]] std::uint32_t Start() override;
+    [[nodiscard]] std::uint32_t Stop() override;
+    [[nodiscard]] std::uint32_t Save(const std::string& path) override;
+    [[nodiscard]] std::uint32_t Close() override;
     std::optional<std::string> ErrorText(std::uint32_t code) const override;
     CaptureReport Report() const override;
 
