@@ -6,6 +6,7 @@ add_library(larkspur_audio STATIC
   capture_timeline.cpp
   capture_writer.cpp
   default_output_follower.cpp
+  program_follower.cpp
   pulse_capture.cpp
   pulse_connection.cpp
   wave_file.cpp

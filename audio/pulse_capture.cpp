@@ -3,10 +3,10 @@
 #include "audio/capture_timeline.h"
 #include "audio/capture_writer.h"
 #include "audio/default_output_follower.h"
+#include "audio/program_follower.h"
 #include "audio/pulse_connection.h"
 #include "audio/wave_file.h"
 #include "platform/capture_source.h"
-#include "platform/pulse_program.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -71,15 +71,8 @@ struct PulseCapture::Impl {
     std::string requestedDevice;
     // Recording a program: the playback stream the stream monitors, and the search for one.
     std::optional<std::uint32_t> programInput;
-    bool lookingForProgram = false;
+    ProgramFollower program{connection, [this](const ProgramFollower::Playback& p) { ProgramFound(p); }};
     bool opening = false;  // Open waits for the program's stream
-    bool lookAgain = false;  // a playback stream came while the search ran
-    struct Found {
-        std::string program;
-        std::uint32_t input = 0;
-        std::uint32_t sink = 0;
-    };
-    std::optional<Found> found;
     pa_time_event* absenceTicker = nullptr;
     Clock::time_point defaultsChanged{};  // the server's default output or input changed then
     // Recording the default output's monitor, the stream is somewhere else (the server moved it
@@ -224,50 +217,13 @@ struct PulseCapture::Impl {
     }
 
     void LookForProgram() {
-        if (stream || fault != 0) return;
-        if (lookingForProgram) {
-            lookAgain = true;
-            return;
-        }
-        found.reset();
-        lookingForProgram = true;
-        lookAgain = false;
-        pa_operation* op = pa_context_get_sink_input_info_list(connection.Context(), FoundPlayback, this);
-        if (op) return pa_operation_unref(op);
-        lookingForProgram = false;
+        if (!stream && fault == 0) program.LookFor(source.name);
     }
 
-    static void FoundPlayback(pa_context* c, const pa_sink_input_info* info, int eol, void* self) {
-        auto* impl = static_cast<Impl*>(self);
-        if (eol == 0 && info) {
-            if (!impl->found && ProgramOf(info->proplist).name == impl->source.name)
-                impl->found = Found{impl->source.name, info->index, info->sink};
-            return;
-        }
-        impl->lookingForProgram = false;
-        impl->connection.Signal();
-        if (!impl->WantsProgram(impl->found)) {
-            if (impl->lookAgain) impl->LookForProgram();
-            return;
-        }
-        pa_operation* op = pa_context_get_sink_info_by_index(
-            c, impl->found->sink,
-            [](pa_context*, const pa_sink_info* info, int eol, void* self) {
-                auto* impl = static_cast<Impl*>(self);
-                // The output went meanwhile: the program is looked for again at its next change.
-                if (eol < 0) impl->found.reset();
-                if (info && impl->WantsProgram(impl->found) &&
-                    !impl->CreateStream(info->monitor_source_name, impl->found->input))
-                    impl->Fail(kCaptureStreamRefused);
-                impl->connection.Signal();
-            },
-            self);
-        if (op) pa_operation_unref(op);
-    }
-
-    bool WantsProgram(const std::optional<Found>& program) const {
-        return program && (live || opening) && fault == 0 && !stream && source.kind == CaptureSource::Kind::Program &&
-               program->program == source.name;
+    void ProgramFound(const ProgramFollower::Playback& playback) {
+        const bool wanted = (live || opening) && fault == 0 && !stream &&
+                            source.kind == CaptureSource::Kind::Program && playback.program == source.name;
+        if (wanted && !CreateStream(playback.monitor.c_str(), playback.input)) Fail(kCaptureStreamRefused);
     }
 
     // While the program recorded has no stream, its silence keeps the file to the clock.
@@ -503,8 +459,7 @@ struct PulseCapture::Impl {
             DropStream();
             if (absenceTicker) connection.Api()->time_free(absenceTicker);
             absenceTicker = nullptr;
-            found.reset();
-            lookingForProgram = false;
+            program.Forget();
             // Between recordings the default output's changes only update what is known of it.
             source = {};
         }
@@ -562,8 +517,7 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
             d.LookForProgram();
             d.connection.WaitFor(
                 [&d] {
-                    return d.stream ? pa_stream_get_state(d.stream) != PA_STREAM_CREATING
-                                    : !d.lookingForProgram && !d.found;
+                    return d.stream ? pa_stream_get_state(d.stream) != PA_STREAM_CREATING : !d.program.Looking();
                 },
                 PulseConnection::kConnectTimeout);
             d.opening = false;
