@@ -2,7 +2,7 @@
 // thread of its own that alone uses it, so nothing depends on the program's event loop. The
 // portal answers each call later, with a Response signal on a request object whose path follows
 // from our bus name and a token of ours; every step below therefore runs from a handler.
-#include "kbtap/portal.h"
+#include "kbtap/watch.h"
 
 #include "kbtap/display.h"
 
@@ -53,10 +53,6 @@ struct Shortcut {
 constexpr std::array<Shortcut, 2> kShortcuts{{{"record-pause", "Record / Pause"}, {"stop", "Stop"}}};
 constexpr uint8_t kDeletedKey = 255;
 
-struct List {
-    std::vector<uint8_t> keys, modifiers;
-};
-
 // One shortcut as the current session has it.
 struct Binding {
     bool bound = false;
@@ -77,7 +73,7 @@ struct Watch {
     std::mutex lock;  // guards these three, shared with the API
     bool stop = false;
     bool relist = false;
-    List list;
+    KeyList list;
 
     // The watch thread's own.
     enum class Step { Idle, Creating, Binding, Gone } step = Step::Idle;
@@ -90,8 +86,6 @@ struct Watch {
     std::array<Binding, kShortcuts.size()> bindings;
 };
 
-List latest;              // the last list handed over
-Watch* running = nullptr;
 std::atomic<bool> told_x_only{false};
 
 bool OnWayland() {
@@ -347,7 +341,7 @@ void BindShortcuts(Watch& watch) {
 // Entries 0 and 1 of the newest list, each in a session of its own: a session takes one bind.
 void Bind(Watch& watch) {
     if (!watch.session.empty()) CloseSession(watch);
-    List list;
+    KeyList list;
     {
         std::lock_guard lock(watch.lock);
         list = watch.list;
@@ -563,13 +557,45 @@ std::string ShortcutsMissing(DBusConnection* bus) {
     return missing;
 }
 
+void StopWatch(Watch* watch) {
+    {
+        std::lock_guard lock(watch->lock);
+        watch->stop = true;
+    }
+    Wake(*watch);
+    watch->thread.join();
+    CloseBus(watch->bus);
+    kbtap::CloseOwnDisplay(watch->display);
+    close(watch->wake);
+    delete watch;
+}
+
+class PortalWatch final : public KeyWatch {
+public:
+    explicit PortalWatch(Watch* watch) : watch_(watch) {}
+    ~PortalWatch() override { StopWatch(watch_); }
+
+    // The running watch binds the list's entries anew in a new session.
+    void SetList(const KeyList& list) override {
+        {
+            std::lock_guard lock(watch_->lock);
+            watch_->list = list;
+            watch_->relist = true;
+        }
+        Wake(*watch_);
+    }
+
+private:
+    Watch* watch_;
+};
+
 }  // namespace
 
-bool StartPortalWatch(unsigned long window) {
-    if (!OnWayland()) return false;
+std::unique_ptr<KeyWatch> StartPortalWatch(unsigned long window, const KeyList& list) {
+    if (!OnWayland()) return nullptr;
     // Without an X display there is no way to report to the program's window.
     Display* display = kbtap::OpenOwnDisplay();
-    if (!display) return false;
+    if (!display) return nullptr;
     dbus_threads_init_default();
     DBusConnection* bus = dbus_bus_get_private(DBUS_BUS_SESSION, nullptr);
     // A lost bus must leave the program running.
@@ -586,7 +612,7 @@ bool StartPortalWatch(unsigned long window) {
             TellNow(bus, missing + ", so the hotkeys work only while an X program has the focus.");
         CloseBus(bus);
         kbtap::CloseOwnDisplay(display);
-        return false;
+        return nullptr;
     }
     auto* watch = new Watch;
     watch->bus = bus;
@@ -594,42 +620,10 @@ bool StartPortalWatch(unsigned long window) {
     watch->target = window;
     watch->type = XInternAtom(display, KBTAP_MESSAGE_ATOM, False);
     watch->wake = wake;
-    watch->list = latest;
+    watch->list = list;
     watch->relist = true;
     watch->thread = std::thread(Run, std::ref(*watch));
-    running = watch;
-    return true;
-}
-
-void SetPortalList(const uint8_t* keys, const uint8_t* modifiers, int32_t count) {
-    List list;
-    list.keys.assign(keys, keys + count);
-    if (modifiers) list.modifiers.assign(modifiers, modifiers + count);
-    else list.modifiers.assign(count, 0);
-    latest = list;
-    if (!running) return;
-    {
-        std::lock_guard lock(running->lock);
-        running->list = std::move(list);
-        running->relist = true;
-    }
-    Wake(*running);
-}
-
-void StopPortalWatch() {
-    Watch* watch = running;
-    if (!watch) return;
-    running = nullptr;
-    {
-        std::lock_guard lock(watch->lock);
-        watch->stop = true;
-    }
-    Wake(*watch);
-    watch->thread.join();
-    CloseBus(watch->bus);
-    kbtap::CloseOwnDisplay(watch->display);
-    close(watch->wake);
-    delete watch;
+    return std::make_unique<PortalWatch>(watch);
 }
 
 }  // namespace kbtap
