@@ -21,6 +21,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -159,18 +160,28 @@ void AppendOptions(DBusMessageIter* it, const std::vector<std::pair<std::string,
     dbus_message_iter_close_container(it, &dict);
 }
 
-DBusMessage* PortalCall(const char* path, const char* interface, const char* method) {
-    return dbus_message_new_method_call(kPortal, path, interface, method);
+// A message held: unreferenced when it goes.
+struct Unref {
+    void operator()(DBusMessage* message) const { dbus_message_unref(message); }
+};
+using Message = std::unique_ptr<DBusMessage, Unref>;
+
+Message PortalCall(const char* path, const char* interface, const char* method) {
+    return Message(dbus_message_new_method_call(kPortal, path, interface, method));
+}
+
+// Sends and waits for the answer: null where none came (error says why, where given).
+Message SendAndWait(DBusConnection* bus, const Message& message, int timeoutMs, DBusError* error) {
+    return Message(dbus_connection_send_with_reply_and_block(bus, message.get(), timeoutMs, error));
 }
 
 // ---- telling the user
 
-DBusMessage* NotifyMessage(const std::string& body) {
-    DBusMessage* message = dbus_message_new_method_call(
-        "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-        "org.freedesktop.Notifications", "Notify");
+Message NotifyMessage(const std::string& body) {
+    Message message(dbus_message_new_method_call("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                                                 "org.freedesktop.Notifications", "Notify"));
     DBusMessageIter it, actions;
-    dbus_message_iter_init_append(message, &it);
+    dbus_message_iter_init_append(message.get(), &it);
     AppendString(&it, "Larkspur");
     const dbus_uint32_t replaces = 0;
     dbus_message_iter_append_basic(&it, DBUS_TYPE_UINT32, &replaces);
@@ -192,28 +203,19 @@ bool Failed(DBusMessage* reply) { return !reply || dbus_message_get_type(reply) 
 
 // Waits for the answer; for the moment before any watch runs.
 void TellNow(DBusConnection* bus, const std::string& text) {
-    DBusMessage* reply = nullptr;
-    if (bus) {
-        DBusMessage* message = NotifyMessage(text);
-        reply = dbus_connection_send_with_reply_and_block(bus, message, kNotifyMs, nullptr);
-        dbus_message_unref(message);
-    }
-    if (!reply) TellOnTerminal(text);
-    else dbus_message_unref(reply);
+    if (!bus || !SendAndWait(bus, NotifyMessage(text), kNotifyMs, nullptr)) TellOnTerminal(text);
 }
 
 // ---- the watch thread
 
 void OnReply(DBusPendingCall* pending, void* data) {
-    DBusMessage* reply = dbus_pending_call_steal_reply(pending);
-    (*static_cast<ReplyHandler*>(data))(Failed(reply) ? nullptr : reply);
-    if (reply) dbus_message_unref(reply);
+    const Message reply(dbus_pending_call_steal_reply(pending));
+    (*static_cast<ReplyHandler*>(data))(Failed(reply.get()) ? nullptr : reply.get());
 }
 
-void Call(Watch& watch, DBusMessage* message, ReplyHandler done) {
+void Call(Watch& watch, const Message& message, ReplyHandler done) {
     DBusPendingCall* pending = nullptr;
-    const bool sent = dbus_connection_send_with_reply(watch.bus, message, &pending, DBUS_TIMEOUT_INFINITE);
-    dbus_message_unref(message);
+    const bool sent = dbus_connection_send_with_reply(watch.bus, message.get(), &pending, DBUS_TIMEOUT_INFINITE);
     if (!sent || !pending) {
         done(nullptr);
         return;
@@ -268,10 +270,9 @@ void TellKeys(Watch& watch) {
 }
 
 void CloseSession(Watch& watch) {
-    DBusMessage* message = PortalCall(watch.session.c_str(), kSessionInterface, "Close");
-    dbus_message_set_no_reply(message, TRUE);
-    dbus_connection_send(watch.bus, message, nullptr);
-    dbus_message_unref(message);
+    const Message message = PortalCall(watch.session.c_str(), kSessionInterface, "Close");
+    dbus_message_set_no_reply(message.get(), TRUE);
+    dbus_connection_send(watch.bus, message.get(), nullptr);
     watch.session.clear();
 }
 
@@ -313,9 +314,9 @@ void Finish(Watch& watch, const std::map<std::string, std::string>& granted) {
 void BindShortcuts(Watch& watch) {
     std::string token;
     AwaitRequest(watch, token);
-    DBusMessage* message = PortalCall(kPortalPath, kShortcutsInterface, "BindShortcuts");
+    const Message message = PortalCall(kPortalPath, kShortcutsInterface, "BindShortcuts");
     DBusMessageIter it, array, item;
-    dbus_message_iter_init_append(message, &it);
+    dbus_message_iter_init_append(message.get(), &it);
     const char* session = watch.session.c_str();
     dbus_message_iter_append_basic(&it, DBUS_TYPE_OBJECT_PATH, &session);
     dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "(sa{sv})", &array);
@@ -356,9 +357,9 @@ void Bind(Watch& watch) {
     if (!any) return;
     std::string token;
     AwaitRequest(watch, token);
-    DBusMessage* message = PortalCall(kPortalPath, kShortcutsInterface, "CreateSession");
+    const Message message = PortalCall(kPortalPath, kShortcutsInterface, "CreateSession");
     DBusMessageIter it;
-    dbus_message_iter_init_append(message, &it);
+    dbus_message_iter_init_append(message.get(), &it);
     AppendOptions(&it, {{"handle_token", token}, {"session_handle_token", token}});
     watch.step = Watch::Step::Creating;
     Call(watch, message, [&watch](DBusMessage* reply) {
@@ -409,16 +410,14 @@ bool Unanswered(const DBusError& error) {
 // any other call on the connection; older ones have no registry and answer with an error, which
 // changes nothing. False where nothing answered in time.
 bool Register(DBusConnection* bus) {
-    DBusMessage* message = PortalCall(kPortalPath, "org.freedesktop.host.portal.Registry", "Register");
+    const Message message = PortalCall(kPortalPath, "org.freedesktop.host.portal.Registry", "Register");
     DBusMessageIter it;
-    dbus_message_iter_init_append(message, &it);
+    dbus_message_iter_init_append(message.get(), &it);
     AppendString(&it, kAppId);
     AppendOptions(&it, {});
     DBusError error;
     dbus_error_init(&error);
-    DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, message, kProbeMs, &error);
-    dbus_message_unref(message);
-    if (reply) dbus_message_unref(reply);
+    SendAndWait(bus, message, kProbeMs, &error);
     const bool answered = !Unanswered(error);
     dbus_error_free(&error);
     return answered;
@@ -537,22 +536,17 @@ const char kNoAnswer[] = "the desktop portal did not answer in time";
 // Why the portal's global shortcuts cannot be used; empty where they can.
 std::string ShortcutsMissing(DBusConnection* bus) {
     if (!bus) return "there is no session bus";
-    DBusMessage* message = PortalCall(kPortalPath, DBUS_INTERFACE_PROPERTIES, "Get");
+    const Message message = PortalCall(kPortalPath, DBUS_INTERFACE_PROPERTIES, "Get");
     DBusMessageIter it;
-    dbus_message_iter_init_append(message, &it);
+    dbus_message_iter_init_append(message.get(), &it);
     AppendString(&it, kShortcutsInterface);
     AppendString(&it, "version");
     DBusError error;
     dbus_error_init(&error);
-    DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, message, kProbeMs, &error);
-    dbus_message_unref(message);
+    const Message reply = SendAndWait(bus, message, kProbeMs, &error);
     std::string missing;
-    if (reply) dbus_message_unref(reply);
     // A portal starting at login may take longer than start-up can wait.
-    else if (Unanswered(error))
-        missing = kNoAnswer;
-    else
-        missing = "this desktop offers no global shortcuts";
+    if (!reply) missing = Unanswered(error) ? kNoAnswer : "this desktop offers no global shortcuts";
     dbus_error_free(&error);
     return missing;
 }
