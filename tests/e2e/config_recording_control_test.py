@@ -6,6 +6,7 @@ With LARKSPUR_SCREENSHOTS set to a folder, the window is also photographed there
 import math
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -119,6 +120,7 @@ def main():
     sink = os.environ["LARKSPUR_TEST_SINK"]
     work = tempfile.mkdtemp(prefix="larkspur-rc-")
     children = []
+    groups = []  # process groups to end
     modules = []
     try:
         for name in ("larkspur", "libkbtap.so"):
@@ -139,7 +141,11 @@ def main():
         play("mic_sink", 1000, "Voice")
         play(sink, 3000, "Speakers")
 
-        children.append(subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"]))
+        # The launcher starts the accessibility bus and its registry, which would outlive it and
+        # hold the test's output open: all of them go in a process group of their own.
+        atspi = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        groups.append(atspi.pid)
         time.sleep(0.5)
         env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
         if os.environ.get("LARKSPUR_SCALE"):
@@ -204,6 +210,11 @@ def main():
         for child in reversed(children):
             child.kill()
             child.wait()
+        for group in groups:
+            try:
+                os.killpg(group, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
         for module in modules:
             subprocess.run(["pactl", "unload-module", module])
         shutil.rmtree(work, ignore_errors=True)
