@@ -215,11 +215,11 @@ private:
     }
 
     bool Measure(Peak& peak) {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kLevelRate, 1};
+        const pa_sample_spec levelFormat{PA_SAMPLE_FLOAT32NE, kLevelRate, 1};
         pa_proplist* properties = pa_proplist_new();
         // Mixers leave their own level streams out of their lists by this id.
         pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "org.larkspur.levels");
-        peak.stream = pa_stream_new_with_proplist(context_, "Level", &spec, nullptr, properties);
+        peak.stream = pa_stream_new_with_proplist(context_, "Level", &levelFormat, nullptr, properties);
         pa_proplist_free(properties);
         if (!peak.stream) return false;
         if (peak.target.playback) pa_stream_set_monitor_stream(peak.stream, *peak.target.playback);

@@ -74,17 +74,17 @@ void Child::Kill(int sig) {
 }
 
 TonePlayer::TonePlayer(const std::string& sink, double seconds, const std::vector<std::string>& env,
-                       const Tone& spec) {
+                       const Tone& sound) {
     char dir[] = "/tmp/larkspur-tone-XXXXXX";
     if (sink.empty() || !mkdtemp(dir)) return;
     dir_ = dir;
     const std::string tone = dir_ + "/tone.wav";
     if (RunCommand({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", tone, "synth",
-                    std::to_string(seconds), "sine", std::to_string(spec.frequency), "vol", "0.5"})
+                    std::to_string(seconds), "sine", std::to_string(sound.frequency), "vol", "0.5"})
             .status != 0)
         return;
     std::vector<std::string> argv{"paplay", "--latency-msec=50", "-d", sink, tone};
-    if (!spec.program.empty()) argv.push_back("--property=application.name=" + spec.program);
+    if (!sound.program.empty()) argv.push_back("--property=application.name=" + sound.program);
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     player_ = std::make_unique<Child>(argv, env, -1, null);
     close(null);
