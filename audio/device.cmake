@@ -7,8 +7,9 @@ add_library(larkspur_audio STATIC
   capture_writer.cpp
   default_output_follower.cpp
   program_follower.cpp
+  source_mix.cpp
   pulse_capture.cpp
   pulse_connection.cpp
   wave_file.cpp
 )
-target_link_libraries(larkspur_audio PUBLIC larkspur_platform PRIVATE PkgConfig::PULSE)
+target_link_libraries(larkspur_audio PUBLIC larkspur_platform PRIVATE PkgConfig::PULSE PkgConfig::SAMPLERATE)

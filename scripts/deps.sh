@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
-  libpulse-dev libmp3lame-dev libx11-dev libxtst-dev libdbus-1-dev
+  libpulse-dev libsamplerate0-dev libmp3lame-dev libx11-dev libxtst-dev libdbus-1-dev
   googletest libgtest-dev libgmock-dev
 )
 # The Debian package (--package): its dependencies are read from the binaries.

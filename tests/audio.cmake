@@ -20,6 +20,9 @@ larkspur_test(audio_device_test
   TIMEOUT 180)
 target_compile_definitions(audio_device_test PRIVATE
   LARKSPUR_SOUND_SERVER="${CMAKE_CURRENT_SOURCE_DIR}/fixtures/sound-server.sh")
+larkspur_test(audio_source_mix_test
+  SOURCES unit/audio_source_mix_test.cpp
+  LIBS larkspur_audio GTest::gtest_main)
 larkspur_test(audio_capture_timeline_test
   SOURCES unit/audio_capture_timeline_test.cpp
   LIBS larkspur_audio GTest::gtest_main)
