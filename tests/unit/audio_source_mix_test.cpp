@@ -96,7 +96,8 @@ void ExpectSteady(const std::vector<double>& lags, double spread) {
 TEST(SourceMix, ASourceFastOrSlowStaysInStepForTenMinutes) {
     for (const double ppm : {500.0, -500.0}) {
         SCOPED_TRACE(ppm);
-        Replay replay{.ppm = ppm};
+        Replay replay;
+        replay.ppm = ppm;
         replay.Run(600s);
         EXPECT_EQ(replay.input.Underruns(), 0);
         EXPECT_EQ(replay.input.Overruns(), 0);
@@ -107,7 +108,10 @@ TEST(SourceMix, ASourceFastOrSlowStaysInStepForTenMinutes) {
 }
 
 TEST(SourceMix, ASourceThatGoesAwayIsSilentThenPlaysOnInStep) {
-    Replay replay{.ppm = 300, .away = 3s, .awayAt = 20s};
+    Replay replay;
+    replay.ppm = 300;
+    replay.away = 3s;
+    replay.awayAt = 20s;
     replay.Run(60s);
     EXPECT_EQ(replay.input.Underruns(), 1);
     EXPECT_EQ(replay.input.Overruns(), 0);
