@@ -14,8 +14,20 @@ void ProgramFollower::LookFor(const std::string& program) {
     looking_ = true;
     again_ = false;
     pa_operation* op = pa_context_get_sink_input_info_list(connection_.Context(), PlaybackListed, this);
-    if (op) return pa_operation_unref(op);
+    if (op) return Hold(op);
     looking_ = false;
+}
+
+ProgramFollower::~ProgramFollower() {
+    // No answer reaches a follower that is gone.
+    if (!pending_) return;
+    pa_operation_cancel(pending_);
+    pa_operation_unref(pending_);
+}
+
+void ProgramFollower::Hold(pa_operation* op) {
+    if (pending_) pa_operation_unref(pending_);
+    pending_ = op;
 }
 
 void ProgramFollower::Forget() {
@@ -38,7 +50,7 @@ void ProgramFollower::PlaybackListed(pa_context* c, const pa_sink_input_info* in
     if (follower->again_) return follower->LookFor(follower->program_);
     if (!follower->candidate_) return;
     pa_operation* op = pa_context_get_sink_info_by_index(c, follower->candidate_->sink, OutputFound, self);
-    if (op) return pa_operation_unref(op);
+    if (op) return follower->Hold(op);
     follower->candidate_.reset();
 }
 

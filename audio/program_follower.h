@@ -24,6 +24,10 @@ public:
     // found runs when a lookup finds a playback stream of the program it looked for.
     ProgramFollower(PulseConnection& connection, std::function<void(const Playback&)> found)
         : connection_(connection), found_(std::move(found)) {}
+    // With the loop locked, or after the connection ended.
+    ~ProgramFollower();
+    ProgramFollower(const ProgramFollower&) = delete;
+    ProgramFollower& operator=(const ProgramFollower&) = delete;
 
     // Looks for a playback stream of the program; asked again while a lookup runs, it looks once
     // more after it, for a stream that came meanwhile.
@@ -36,6 +40,8 @@ public:
 private:
     static void PlaybackListed(pa_context* c, const pa_sink_input_info* info, int eol, void* self);
     static void OutputFound(pa_context* c, const pa_sink_info* info, int eol, void* self);
+    // The request last sent, held so that it can be cancelled.
+    void Hold(pa_operation* op);
 
     PulseConnection& connection_;
     std::function<void(const Playback&)> found_;
@@ -47,6 +53,7 @@ private:
         std::uint32_t sink = 0;
     };
     std::optional<Candidate> candidate_;
+    pa_operation* pending_ = nullptr;
 };
 
 }  // namespace larkspur
