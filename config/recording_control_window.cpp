@@ -90,12 +90,15 @@ RecordingControlWindow::Row RecordingControlWindow::MakeRow(const SoundSource& s
     row.box->setAccessibleName(text);
     row.select->setAccessibleName(row.select->text());
     row.select->installEventFilter(this);
-    // One source at a time: choosing one leaves the one before, and the one chosen stays
-    // chosen until another is.
+    // Every row selected is recorded, mixed. The last one selected stays selected: a recording
+    // always has a source the user chose.
     connect(row.select, &QCheckBox::toggled, this, [this, source = source.source](bool checked) {
         if (showing_) return;
         Guarded([&] {
-            if (checked) ChooseCaptureSource(source);
+            CaptureSources chosen = ChosenCaptureSources();
+            if (checked) chosen.push_back(source);
+            else if (chosen.size() > 1) std::erase(chosen, source);
+            ChooseCaptureSources(InRowOrder(chosen));
             Refresh();
         });
     });
@@ -104,7 +107,8 @@ RecordingControlWindow::Row RecordingControlWindow::MakeRow(const SoundSource& s
 
 void RecordingControlWindow::Refresh() {
     const std::vector<SoundSource> now = sources_->Now();
-    const CaptureSource chosen = ChosenCaptureSource();
+    const CaptureSources chosen = ChosenCaptureSources();
+    shownOrder_.clear();
     showing_ = true;
     std::map<std::string, Row> kept;
     int position = 0;
@@ -119,7 +123,8 @@ void RecordingControlWindow::Refresh() {
         }
         ++position;
         row.level->setValue(BarOf(source.level));
-        row.select->setChecked(source.source == chosen);
+        row.select->setChecked(std::find(chosen.begin(), chosen.end(), source.source) != chosen.end());
+        shownOrder_.push_back(source.source);
         kept.emplace(key, row);
     }
     // What went: a device unplugged, a program that stopped playing.
@@ -131,6 +136,16 @@ void RecordingControlWindow::Refresh() {
     }
     shown_ = std::move(kept);
     showing_ = false;
+}
+
+// The rows' order, which puts "Stereo Mix" first: the recording runs on the first one's clock.
+CaptureSources RecordingControlWindow::InRowOrder(CaptureSources chosen) const {
+    const auto rank = [this](const CaptureSource& source) {
+        return std::find(shownOrder_.begin(), shownOrder_.end(), source) - shownOrder_.begin();
+    };
+    std::stable_sort(chosen.begin(), chosen.end(),
+                     [&](const CaptureSource& a, const CaptureSource& b) { return rank(a) < rank(b); });
+    return chosen;
 }
 
 bool RecordingControlWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -1,5 +1,6 @@
 #include "platform/capture_source.h"
 
+#include <algorithm>
 #include <future>
 #include <list>
 #include <mutex>
@@ -8,7 +9,7 @@
 namespace larkspur {
 namespace {
 std::mutex mutex;
-CaptureSource chosen;
+CaptureSources chosen;
 std::thread::id selector;
 // Apart from `mutex`: a watcher reads the choice.
 std::mutex watchersLock;
@@ -27,22 +28,37 @@ void AwaitSelection() {
 }
 }  // namespace
 
-CaptureSource ChosenCaptureSource() {
+CaptureSources ChosenCaptureSources() {
     AwaitSelection();
     std::lock_guard lock(mutex);
     return chosen;
 }
 
-void SetChosenCaptureSource(const CaptureSource& source) {
-    std::lock_guard lock(mutex);
-    chosen = source;
+CaptureSource ChosenCaptureSource() {
+    const CaptureSources sources = ChosenCaptureSources();
+    return sources.empty() ? CaptureSource{} : sources.front();
 }
 
-void ChooseCaptureSource(const CaptureSource& source) {
-    SetChosenCaptureSource(source);
+void SetChosenCaptureSources(const CaptureSources& sources) {
+    CaptureSources kept;
+    // The server's default is no choice; a source chosen twice is mixed once.
+    for (const CaptureSource& source : sources)
+        if (source.kind != CaptureSource::Kind::ServerDefault &&
+            std::find(kept.begin(), kept.end(), source) == kept.end())
+            kept.push_back(source);
+    std::lock_guard lock(mutex);
+    chosen = std::move(kept);
+}
+
+void SetChosenCaptureSource(const CaptureSource& source) { SetChosenCaptureSources({source}); }
+
+void ChooseCaptureSources(const CaptureSources& sources) {
+    SetChosenCaptureSources(sources);
     std::lock_guard lock(watchersLock);
     for (const auto& chosen : watchers) chosen();
 }
+
+void ChooseCaptureSource(const CaptureSource& source) { ChooseCaptureSources({source}); }
 
 std::shared_ptr<void> WatchCaptureSourceChoice(std::function<void()> chosen) {
     std::lock_guard lock(watchersLock);

@@ -2,6 +2,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The source the recorder's capture stream records from. The loop-back selection at start-up
 // sets it; the capture backend reads it when a recording opens. The system's default source is
@@ -23,12 +24,20 @@ struct CaptureSource {
     friend bool operator==(const CaptureSource&, const CaptureSource&) = default;
 };
 
+// Several sources may be chosen at once, and are mixed: the first is the one whose clock the
+// recording runs on. None chosen is the server's default source.
+using CaptureSources = std::vector<CaptureSource>;
+
 // While a selection runs in the background, waits for it (except on its own thread).
+CaptureSources ChosenCaptureSources();
+// The first chosen, or the server's default.
 CaptureSource ChosenCaptureSource();
 // Sets the selection quietly: what records now goes on as it is (the start-up selection, a move
 // the capture was told of).
+void SetChosenCaptureSources(const CaptureSources& sources);
 void SetChosenCaptureSource(const CaptureSource& source);
 // The user's choice, which applies at once: every watcher hears of it.
+void ChooseCaptureSources(const CaptureSources& sources);
 void ChooseCaptureSource(const CaptureSource& source);
 
 // Runs `chosen` after each ChooseCaptureSource, on the thread that chose, until the returned

@@ -4,6 +4,8 @@
 #include "platform/capture_source.h"
 #include "platform/mixer.h"
 
+#include <algorithm>
+
 #include <pulse/pulseaudio.h>
 
 #include <chrono>
@@ -79,33 +81,38 @@ public:
 
     bool Values(const MixerDetails& details, std::vector<std::uint32_t>& values) override {
         if (!Fits(details)) return false;
-        const CaptureSource chosen = ChosenCaptureSource();
+        const CaptureSources chosen = ChosenCaptureSources();
         // A program chosen is none of the sources.
-        const std::string current = chosen.kind == CaptureSource::Kind::Named ? chosen.name
-                                    : chosen.kind == CaptureSource::Kind::DefaultOutputMonitor ? snapshot_.monitor
-                                    : chosen.kind == CaptureSource::Kind::ServerDefault ? snapshot_.default_source
-                                                                                         : std::string{};
+        std::vector<std::string> current;
+        for (const CaptureSource& source : chosen)
+            if (source.kind == CaptureSource::Kind::Named) current.push_back(source.name);
+            else if (source.kind == CaptureSource::Kind::DefaultOutputMonitor) current.push_back(snapshot_.monitor);
+        if (chosen.empty()) current.push_back(snapshot_.default_source);
         values.clear();
         for (std::uint32_t c = 0; c < details.channels; ++c)
-            for (const Source& s : snapshot_.sources) values.push_back(s.name == current ? 1 : 0);
+            for (const Source& s : snapshot_.sources)
+                values.push_back(std::find(current.begin(), current.end(), s.name) != current.end() ? 1 : 0);
         return true;
     }
 
     bool SetValues(const MixerDetails& details, const std::vector<std::uint32_t>& values) override {
         if (!Fits(details) || values.size() != std::size_t{details.channels} * details.items)
             return false;
-        // The first item switched on in any channel becomes the recording source.
+        // Every item switched on in any channel is recorded, mixed; "Stereo Mix" first, as the
+        // recording runs on the clock of the first.
+        CaptureSources chosen;
         for (std::uint32_t i = 0; i < details.items; ++i) {
             for (std::uint32_t c = 0; c < details.channels; ++c) {
                 if (values[c * details.items + i] == 0) continue;
                 const std::string& name = snapshot_.sources[i].name;
-                SetChosenCaptureSource(name == snapshot_.monitor
-                                           ? CaptureSource{CaptureSource::Kind::DefaultOutputMonitor, {}}
-                                           : CaptureSource{CaptureSource::Kind::Named, name});
-                return true;
+                if (name == snapshot_.monitor)
+                    chosen.insert(chosen.begin(), {CaptureSource::Kind::DefaultOutputMonitor, {}});
+                else
+                    chosen.push_back({CaptureSource::Kind::Named, name});
+                break;
             }
         }
-        SetChosenCaptureSource({});
+        SetChosenCaptureSources(chosen);
         return true;
     }
 
