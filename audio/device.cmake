@@ -7,6 +7,8 @@ add_library(larkspur_audio STATIC
   capture_writer.cpp
   default_output_follower.cpp
   program_follower.cpp
+  record_stream.cpp
+  mixed_source.cpp
   source_mix.cpp
   pulse_capture.cpp
   pulse_connection.cpp

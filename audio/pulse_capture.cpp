@@ -3,8 +3,10 @@
 #include "audio/capture_timeline.h"
 #include "audio/capture_writer.h"
 #include "audio/default_output_follower.h"
+#include "audio/mixed_source.h"
 #include "audio/program_follower.h"
 #include "audio/pulse_connection.h"
+#include "audio/record_stream.h"
 #include "audio/wave_file.h"
 #include "platform/capture_source.h"
 
@@ -26,8 +28,8 @@ using Micros = CaptureTimeline::Micros;
 constexpr auto kDrainMargin = 500ms;   // beyond the stream's latency, for the last samples
 constexpr auto kFirstDataTimeout = 2s; // a new stream's source may take this long to deliver
 constexpr auto kResumeTimingTimeout = 200ms;  // a resume asks the server for the stream's latency
-constexpr int kFragmentMs = 25;        // small, so that a stop loses nothing buffered
-constexpr pa_usec_t kAbsenceTick = 250000;  // silence for a program that plays nothing
+constexpr pa_usec_t kAbsenceTick = 250000;  // silence for a source that delivers nothing
+constexpr auto kRetryGone = 1s;          // an input gone from a mix is asked for again this often
 constexpr auto kDefaultsSettle = 1s;   // a move this close to a change of defaults is the server's
 
 std::atomic<std::uint16_t> lastDeviceId{0};
@@ -80,9 +82,16 @@ struct PulseCapture::Impl {
     bool offOutput = false;
     // Made anew at every open; it makes its stream part anew with every stream.
     std::optional<CaptureTimeline> timeline;
+    // Several sources chosen: the first is recorded by the stream above, on whose clock the
+    // recording runs, and the others are mixed into it.
+    std::optional<SourceMix> mix;
+    std::vector<std::unique_ptr<MixedSource>> others;
+    std::vector<std::uint8_t> mixed;
+    Clock::time_point retryAt{};  // the recording's own input went, in a mix: asked for again then
 
     mutable std::mutex descriptionLock;  // any thread, under descriptionLock
     std::string description;
+    std::string ownWords;  // the first source's part of it
 
     // Any thread.
     std::atomic<std::uint32_t> fault{0};
@@ -159,10 +168,13 @@ struct PulseCapture::Impl {
     // The user chose another source (GUI thread): it applies at once where a recording runs, and
     // otherwise at the next open.
     void Chosen() {
-        const CaptureSource next = ChosenCaptureSource();
+        const CaptureSources chosen = ChosenCaptureSources();
+        const CaptureSource next = chosen.empty() ? CaptureSource{} : chosen.front();
         if (!connection.Exists()) return;
         PulseConnection::Lock lock(connection);
-        if (!live || fault != 0 || next == source) return;
+        if (!live || fault != 0) return;
+        MixOthers(chosen);
+        if (next == source) return Describe(ownWords);
         // A stream that monitors a program cannot move, nor be moved to one.
         const bool movable = stream && pa_stream_get_state(stream) == PA_STREAM_READY &&
                              source.kind != CaptureSource::Kind::Program &&
@@ -181,6 +193,24 @@ struct PulseCapture::Impl {
         followedMonitor.clear();
         if (follower.Known()) return UseDefaultOutput();
         follower.LookUp();
+    }
+
+    // Every source chosen after the first has a stream of its own mixed in; one chosen anew
+    // starts in silence and is heard once it has buffered enough.
+    void MixOthers(const CaptureSources& chosen) {
+        std::vector<std::unique_ptr<MixedSource>> kept;
+        for (std::size_t i = 1; i < chosen.size(); ++i) {
+            auto same = std::find_if(others.begin(), others.end(),
+                                     [&](const auto& other) { return other && other->Source() == chosen[i]; });
+            if (same != others.end()) {
+                kept.push_back(std::move(*same));
+                continue;
+            }
+            kept.push_back(std::make_unique<MixedSource>(connection, format, *mix, chosen[i],
+                                                         [this] { Describe(ownWords); }));
+        }
+        others = std::move(kept);
+        Describe(ownWords);
     }
 
     // Starts the stream for the chosen source; a program's comes once it is found, and the
@@ -210,7 +240,9 @@ struct PulseCapture::Impl {
     // ---- one program's sound: a stream on the monitor of the output it plays to, limited to
     // that program's playback stream, made anew whenever that stream went.
     void PlaybackChanged(pa_subscription_event_type_t type, std::uint32_t index) {
-        if (!live || source.kind != CaptureSource::Kind::Program) return;
+        if (!live) return;
+        for (const auto& other : others) other->PlaybackChanged(type, index);
+        if (source.kind != CaptureSource::Kind::Program) return;
         // PipeWire keeps a monitor stream whose program went; it would deliver nothing from now on.
         if (type == PA_SUBSCRIPTION_EVENT_REMOVE && programInput == index) DropStream();
         if (!stream) LookForProgram();
@@ -227,61 +259,42 @@ struct PulseCapture::Impl {
     }
 
     // While the program recorded has no stream, its silence keeps the file to the clock.
+    // While the first source has no stream (a program that plays nothing, an input gone in a
+    // mix, no output left), its silence keeps the file to the clock and the others go on.
     static void AbsenceTick(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* self) {
         auto* impl = static_cast<Impl*>(self);
-        if (impl->live && !impl->stream && impl->source.kind == CaptureSource::Kind::Program && impl->fault == 0)
-            if (const std::uint64_t silence = impl->timeline->Absent(Clock::now(), impl->writer.Bytes()))
+        const auto now = Clock::now();
+        const bool filled = impl->source.kind == CaptureSource::Kind::Program || !impl->others.empty();
+        if (impl->live && !impl->stream && filled && impl->fault == 0) {
+            if (const std::uint64_t silence = impl->timeline->Absent(now, impl->writer.Bytes()))
                 impl->Keep(nullptr, silence);
+            if (impl->source.kind == CaptureSource::Kind::Named && now >= impl->retryAt) {
+                impl->retryAt = now + kRetryGone;
+                if (!impl->OpenStream()) impl->DropStream();
+            }
+        }
+        for (const auto& other : impl->others) other->Tick(now);
         pa_context_rttime_restart(impl->connection.Context(), event, pa_rtclock_now() + kAbsenceTick);
     }
 
     bool CreateStream(const char* device, std::optional<std::uint32_t> monitorInput = std::nullopt) {
-        pa_sample_spec sampleSpec{};
-        sampleSpec.format = format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-        sampleSpec.rate = format.sampleRate;
-        sampleSpec.channels = std::uint8_t(format.channels);
-        // PipeWire mixes stereo down to mono at +3 dB, clipping loud audio; normalised, it keeps
-        // the level as PulseAudio does (which ignores the property).
-        pa_proplist* properties = pa_proplist_new();
-        pa_proplist_sets(properties, "channelmix.normalize", "true");
-        stream = pa_stream_new_with_proplist(connection.Context(), "Recording", &sampleSpec, nullptr, properties);
-        pa_proplist_free(properties);
+        stream = NewRecordStream(connection.Context(), format, monitorInput);
         if (!stream) return false;
         requestedDevice = device ? device : "";
         programInput = monitorInput;
-        if (monitorInput) pa_stream_set_monitor_stream(stream, *monitorInput);
         timeline->StreamBegan();
         pa_stream_set_state_callback(stream, StreamState, this);
         pa_stream_set_read_callback(stream, StreamRead, this);
         pa_stream_set_moved_callback(stream, StreamMoved, this);
         pa_stream_set_suspended_callback(stream, StreamSuspended, this);
         pa_stream_set_latency_update_callback(stream, StreamTiming, this);
-        pa_buffer_attr attr;
-        attr.maxlength = std::uint32_t(-1);
-        attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
-        attr.fragsize = format.BytesPerSecond() * kFragmentMs / 1000 / format.BlockAlign() *
-                        format.BlockAlign();
-        // The stream runs from the open on and a stop only stops keeping what arrives: a corked
-        // stream would deliver its first data late after every start and resume.
-        auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
-                                       PA_STREAM_INTERPOLATE_TIMING);
         // A source chosen by name stays put: the server moves streams to a new default source,
         // and to another source when theirs goes away, which would record something else.
-        if (source.kind == CaptureSource::Kind::Named)
-            flags = pa_stream_flags_t(flags | PA_STREAM_DONT_MOVE);
-        return pa_stream_connect_record(stream, device, &attr, flags) == 0;
+        return ConnectRecordStream(stream, format, device, source.kind == CaptureSource::Kind::Named);
     }
 
     void DropStream() {
-        if (!stream) return;
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        pa_stream_set_read_callback(stream, nullptr, nullptr);
-        pa_stream_set_moved_callback(stream, nullptr, nullptr);
-        pa_stream_set_suspended_callback(stream, nullptr, nullptr);
-        pa_stream_set_latency_update_callback(stream, nullptr, nullptr);
-        pa_stream_disconnect(stream);
-        pa_stream_unref(stream);
-        stream = nullptr;
+        ReleaseRecordStream(stream);
         programInput.reset();
     }
 
@@ -298,6 +311,10 @@ struct PulseCapture::Impl {
                 // The program's stream ended: silence until it plays again.
                 impl->DropStream();
                 impl->LookForProgram();
+            } else if (impl->source.kind != CaptureSource::Kind::DefaultOutputMonitor && !impl->others.empty()) {
+                // In a mix the others go on, with silence in its place until it is back.
+                impl->DropStream();
+                impl->retryAt = Clock::now() + kRetryGone;
             } else if (impl->source.kind != CaptureSource::Kind::DefaultOutputMonitor) {
                 impl->Fail(kCaptureSourceGone);
             } else {
@@ -313,8 +330,12 @@ struct PulseCapture::Impl {
     }
 
     void Describe(std::string words) {
+        ownWords = std::move(words);
+        std::string all = ownWords;
+        for (const auto& other : others)
+            if (!other->Words().empty()) all += (all.empty() ? "" : " + ") + other->Words();
         const std::lock_guard lock(descriptionLock);
-        description = std::move(words);
+        description = std::move(all);
     }
 
     // A source chosen by name, or the server's default, is told by its own description; the
@@ -389,10 +410,12 @@ struct PulseCapture::Impl {
 
     void AdoptMove(const std::string& to) {
         source = {CaptureSource::Kind::Named, to};
+        CaptureSources chosen{source};
+        for (const auto& other : others) chosen.push_back(other->Source());
         requestedDevice = to;
         followedMonitor.clear();
         offOutput = false;
-        SetChosenCaptureSource(source);
+        SetChosenCaptureSources(chosen);
         DescribeSource();
     }
 
@@ -437,8 +460,10 @@ struct PulseCapture::Impl {
             if (first) impl->connection.Signal();
             if (f.silence) impl->Keep(nullptr, f.silence);
             // Without data the server tells of a hole in the stream.
-            if (f.keep && impl->fault == 0)
+            const bool kept = f.keep && impl->fault == 0;
+            if (kept)
                 impl->Keep(impl->offOutput || !data ? nullptr : static_cast<const char*>(data) + f.skip, f.keep);
+            impl->Pass(bytes - (kept ? f.keep : 0));
             if (f.stopped) impl->connection.Signal();
             pa_stream_drop(s);
         }
@@ -446,8 +471,17 @@ struct PulseCapture::Impl {
 
     // Appends samples, or without data a hole of silence.
     void Keep(const void* data, std::uint64_t bytes) {
+        if (!others.empty()) {
+            mix->Mix(data, bytes, mixed, Clock::now());
+            return writer.Append(mixed.data(), bytes);
+        }
         if (data) return writer.Append(data, bytes);
         writer.AppendSilence(bytes);
+    }
+
+    // The first source delivered what the recording does not keep: the others pass as much by.
+    void Pass(std::uint64_t bytes) {
+        if (!others.empty()) mix->Pass(bytes, Clock::now());
     }
 
     // Ends the recording; the connection stays for the next one.
@@ -460,6 +494,8 @@ struct PulseCapture::Impl {
             if (absenceTicker) connection.Api()->time_free(absenceTicker);
             absenceTicker = nullptr;
             program.Forget();
+            others.clear();
+            mix.reset();
             // Between recordings the default output's changes only update what is known of it.
             source = {};
         }
@@ -495,7 +531,8 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
     d.format = format;
     d.bytesPerSecond = format.BytesPerSecond();
     d.writer.Restart(format.BytesPerSecond());
-    const CaptureSource source = ChosenCaptureSource();
+    const CaptureSources chosen = ChosenCaptureSources();
+    const CaptureSource source = chosen.empty() ? CaptureSource{} : chosen.front();
 
     if (const std::uint32_t code = d.connection.Connect()) {
         d.Release();
@@ -507,7 +544,10 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
         d.timeline.emplace(format.BytesPerSecond(), format.BlockAlign());
         // The loop's thread reads it when the default output changes.
         d.source = source;
-        d.Describe({});
+        d.ownWords.clear();
+        d.mix.emplace(format);
+        // The others start now, so that they have buffered by the time Record is pressed.
+        d.MixOthers(chosen);
         const char* device = nullptr;
         const bool program = d.source.kind == CaptureSource::Kind::Program;
         if (program) {
@@ -590,10 +630,10 @@ std::uint32_t PulseCapture::Start() {
         }
     }
     // Without a stream only while the default output's monitor is recorded and no output is
-    // left, or a program that plays nothing.
+    // left, a program that plays nothing, or a source gone from a mix.
     if (!d.connection.Good() || (d.stream ? !PA_STREAM_IS_GOOD(pa_stream_get_state(d.stream))
                                           : d.source.kind != CaptureSource::Kind::DefaultOutputMonitor &&
-                                                d.source.kind != CaptureSource::Kind::Program)) {
+                                                d.source.kind != CaptureSource::Kind::Program && d.others.empty())) {
         d.Fail(kCaptureServerLost);
         return kCaptureServerLost;
     }
@@ -632,7 +672,7 @@ std::uint32_t PulseCapture::Stop() {
             const auto plan = d.timeline->Stop(pressed, Clock::now(), d.writer.Bytes(), *latency);
             if (plan.silence) d.Keep(nullptr, plan.silence);
             d.connection.WaitFor([&d] { return !d.timeline->Capturing(); },
-                                 plan.onItsWay + std::chrono::milliseconds(kFragmentMs) + kDrainMargin);
+                                 plan.onItsWay + std::chrono::milliseconds(kRecordFragmentMs) + kDrainMargin);
         }
         // What never came up to the press is silence; what comes from now on is dropped.
         if (const std::uint64_t silence = d.timeline->EndStop(pressed, d.writer.Bytes(), d.stream != nullptr))

@@ -20,7 +20,7 @@ constexpr double kIntegral = kLoopRate * kLoopRate; // per second of error, per 
 // An error this large is a stall or a burst, not drift: steered on, it is not learnt.
 constexpr double kTransient = 0.2;
 // A source that has not delivered for this long is not counted as running ahead by more.
-constexpr Seconds kLateDelivery{0.1};
+constexpr Seconds kLateDelivery{1.0};
 // Band-limited, and changes its ratio smoothly across a block.
 constexpr int kConverter = SRC_SINC_FASTEST;
 
@@ -53,14 +53,24 @@ MixInput::MixInput(std::uint32_t sampleRate, std::uint16_t channels)
 MixInput::~MixInput() = default;
 
 void MixInput::Deliver(const float* samples, std::size_t frames, Clock::time_point now) {
+    // A longer wait than could be buffered for is a source that slept, not one that bursts.
+    if (const auto wait = now - lastDelivery_; delivering_ && wait * 3 < kMostBuffered * 2)
+        longestWait_ = std::max<Clock::duration>(longestWait_, wait);
+    delivering_ = true;
     lastDelivery_ = now;
     Resample(samples, frames);
     const std::size_t buffered = (buffer_.size() - head_) / channels_;
-    if (buffered <= rate_ * kCeiling.count() / 1000) return;
+    if (buffered <= Target() + rate_ * kCeiling.count() / 1000) return;
     // The recording's own source stalled or the source burst: play on from the usual offset.
     ++overruns_;
-    const std::size_t keep = rate_ * kBuffered.count() / 1000;
-    head_ += (buffered - keep) * channels_;
+    head_ += (buffered - Target()) * channels_;
+}
+
+std::size_t MixInput::Target() const {
+    // A source that delivers in bursts is buffered for its longest wait and half as much again.
+    const Seconds wait = std::chrono::duration_cast<Seconds>(longestWait_) * 1.5;
+    const double target = std::clamp(wait.count(), Seconds(kBuffered).count(), Seconds(kMostBuffered).count());
+    return std::size_t(target * rate_);
 }
 
 void MixInput::Resample(const float* samples, std::size_t frames) {
@@ -87,10 +97,14 @@ void MixInput::Resample(const float* samples, std::size_t frames) {
 }
 
 void MixInput::Take(float* mix, std::size_t frames, Clock::time_point now) {
-    const std::size_t buffered = (buffer_.size() - head_) / channels_;
+    std::size_t buffered = (buffer_.size() - head_) / channels_;
+    const std::size_t target = Target();
     if (!playing_) {
-        // Silent until enough is buffered to play on without running empty.
-        if (buffered < rate_ * kBuffered.count() / 1000) return;
+        // Silent until enough is buffered to play on without running empty; what came before
+        // the recording's own source asked for it is too old to play.
+        if (buffered < target) return;
+        head_ += (buffered - target) * channels_;
+        buffered = target;
         playing_ = true;
     }
     const std::size_t taken = std::min(frames, buffered);
@@ -142,6 +156,7 @@ void MixInput::Rebase() {
 void MixInput::Restart() {
     buffer_.clear();
     head_ = 0;
+    delivering_ = false;
     Rebase();
     // The source's drift is its clock's and stays learnt; the resampler's history is of the past.
     src_reset(resampler_->state);

@@ -25,11 +25,14 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // What is kept buffered: enough to ride out the fragments of two streams arriving out of
-    // phase and a busy server's late cycle. The source is heard this much later than the one
-    // whose clock the recording runs on.
+    // phase and a busy server's late cycle, or more for a source that delivers in bursts (a
+    // pipe on PipeWire waits up to 200 ms): half as much again as the longest wait between its
+    // deliveries. The source is heard this much later than the one whose clock the recording
+    // runs on.
     static constexpr std::chrono::milliseconds kBuffered{80};
-    // Beyond this a source has run ahead (the recording's own source stalled): the excess is
-    // dropped rather than played late.
+    static constexpr std::chrono::milliseconds kMostBuffered{1000};
+    // This much beyond that a source has run ahead (the recording's own source stalled): the
+    // excess is dropped rather than played late.
     static constexpr std::chrono::milliseconds kCeiling{1500};
     // The steering never changes the rate by more than this: clocks differ by a few hundred
     // parts per million, and more would be heard as pitch.
@@ -59,6 +62,8 @@ public:
 
 private:
     void Steer(double buffered);
+    // What is kept buffered, in frames.
+    std::size_t Target() const;
     // Plays again once primed, at the offset it then has.
     void Rebase();
     void Resample(const float* samples, std::size_t frames);
@@ -71,6 +76,8 @@ private:
     std::size_t head_ = 0;
     bool playing_ = false;       // primed: the buffer reached kBuffered since the last start
     Clock::time_point lastDelivery_{};
+    bool delivering_ = false;            // since it began or came back
+    Clock::duration longestWait_{};      // between two deliveries
     // The steering: the error's integral, and the measurements of the current second.
     std::optional<double> setpoint_;  // the buffered time to keep
     double correction_ = 0;
