@@ -15,3 +15,13 @@ add_custom_target(bench_level_meter
     ${CMAKE_CURRENT_SOURCE_DIR}/level_meter_bench.sh ${LARKSPUR_OUT_DIR}
   DEPENDS larkspur kbtap larkspur_web
   USES_TERMINAL)
+
+# Two sources of two clocks mixed for an hour: offset drift, the ratio settled on, CPU against
+# two parecords. One command: cmake --build <build> --target bench_mix   (about 61 min)
+add_executable(mix_bench mix_bench.cpp)
+target_link_libraries(mix_bench PRIVATE larkspur_audio larkspur_two_clocks)
+set_target_properties(mix_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+add_custom_target(bench_mix
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/with-fixtures.sh --pulseaudio -- $<TARGET_FILE:mix_bench>
+  DEPENDS mix_bench
+  USES_TERMINAL)

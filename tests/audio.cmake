@@ -36,3 +36,11 @@ larkspur_test(audio_source_choice_test
   LIBS larkspur_audio larkspur_audio_checks GTest::gtest_main
   FIXTURES pulse
   TIMEOUT 120)
+# Two sources on clocks of their own, and the analysis of a recording of both.
+add_library(larkspur_two_clocks STATIC support/two_clocks.cpp support/two_clocks.h)
+target_link_libraries(larkspur_two_clocks PUBLIC larkspur_audio_checks)
+larkspur_test(audio_mix_test
+  SOURCES e2e/audio_mix_test.cpp
+  LIBS larkspur_audio larkspur_two_clocks GTest::gtest_main
+  FIXTURES pulse
+  TIMEOUT 900)

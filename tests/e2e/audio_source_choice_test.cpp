@@ -171,8 +171,9 @@ TEST_F(SourceChoiceTest, AMoveMadeElsewhereIsKeptAndAnInputChosenStays) {
             std::string index;
             for (std::string line; std::getline(lines, line);) {
                 if (line.starts_with("Source Output #")) index = line.substr(15);
-                if (line.find("application.name = \"Larkspur\"") != std::string::npos)
+                if (line.find("application.name = \"Larkspur\"") != std::string::npos) {
                     EXPECT_EQ(RunCommand({"pactl", "move-source-output", index, "mic_sink.monitor"}).status, 0);
+                }
             }
         };
         const double wall = Record(player, {{2, moveToInput}}, 6);
