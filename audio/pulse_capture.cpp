@@ -258,7 +258,6 @@ struct PulseCapture::Impl {
         if (wanted && !CreateStream(playback.monitor.c_str(), playback.input)) Fail(kCaptureStreamRefused);
     }
 
-    // While the program recorded has no stream, its silence keeps the file to the clock.
     // While the first source has no stream (a program that plays nothing, an input gone in a
     // mix, no output left), its silence keeps the file to the clock and the others go on.
     static void AbsenceTick(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* self) {
