@@ -43,12 +43,18 @@ private:
     std::uint64_t n_ = 0;
 };
 
-bool WriteAll(int fd, const std::vector<std::int16_t>& samples) {
+// A write that would wait is tried again only where `patient`.
+bool WriteAll(int fd, const std::vector<std::int16_t>& samples, bool patient) {
     const auto* p = reinterpret_cast<const char*>(samples.data());
     std::size_t left = samples.size() * sizeof(std::int16_t);
     while (left > 0) {
         const ssize_t n = ::write(fd, p, left);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (!patient) return false;
+            continue;
+        }
         if (n <= 0) return false;
         p += n;
         left -= std::size_t(n);
@@ -93,9 +99,10 @@ void PacedSource::Load() {
                                "file=" + fifo_, "format=s16le", "rate=44100", "channels=2",
                                "source_properties=device.description=" + name_});
     module_ = r.status == 0 ? std::atoi(r.output.c_str()) : 0;
-    // The module makes the pipe and holds it open for reading: this open does not wait.
+    // The module makes the pipe and holds it open for reading: this open does not wait. The
+    // writes never wait either: what a source that does not read (suspended, going) is given is
+    // lost, as a device's samples are, and the writer can always be stopped.
     if (module_ > 0) fd_ = ::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ >= 0) fcntl(fd_, F_SETFL, 0);
 }
 
 void PacedSource::Unload() {
@@ -118,7 +125,7 @@ void PacedSource::Write() {
         tone.Fill(samples, due - written);
         written = due;
         // Unplugged, the time goes on without the samples.
-        if (const int fd = fd_; fd >= 0) WriteAll(fd, samples);
+        if (const int fd = fd_; fd >= 0) WriteAll(fd, samples, false);
     }
 }
 
@@ -147,7 +154,7 @@ MarkedPlayback::MarkedPlayback(const std::string& sink, const MarkedTone& tone) 
         std::vector<std::int16_t> samples;
         while (!quit_) {
             writer.Fill(samples, kRate / 100);
-            if (!WriteAll(fd_, samples)) break;
+            if (!WriteAll(fd_, samples, true)) break;
         }
     });
 }
