@@ -186,7 +186,11 @@ def main():
 
         press(select_box(window, MIC))
         wait_for("the microphone selected", lambda: checked(select_box(window, MIC)))
-        check(not checked(select_box(window, "Stereo Mix")), "one row selected at a time")
+        check(checked(select_box(window, "Stereo Mix")), "several rows selected are mixed")
+        # Stereo Mix taken out again: the input alone is recorded.
+        press(select_box(window, "Stereo Mix"))
+        wait_for("Stereo Mix taken out", lambda: not checked(select_box(window, "Stereo Mix")))
+        check(checked(select_box(window, MIC)), "the input stays selected")
         press(named("Close", "push button", window)())
         press(wait_for("OK", named("OK", "push button")))
 

@@ -308,9 +308,20 @@ TEST_F(AudioOptionsTest, VolumeButtonOpensTheRecordingControlWhichChoosesWhatIsR
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
     EXPECT_EQ(QApplication::focusWidget(), select("Player"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-    EXPECT_EQ(ChosenCaptureSource(), player);
+    // Several rows are mixed, in the rows' order.
+    EXPECT_EQ(ChosenCaptureSources(), CaptureSources({mix, player}));
     EXPECT_EQ(heard, 1);
+    EXPECT_TRUE(select("Stereo Mix")->isChecked());
+    // Stereo Mix taken out leaves the program alone, and the last row selected stays selected.
+    select("Stereo Mix")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(ChosenCaptureSources(), CaptureSources({player}));
     EXPECT_FALSE(select("Stereo Mix")->isChecked());
+    select("Player")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(ChosenCaptureSources(), CaptureSources({player}));
+    EXPECT_TRUE(select("Player")->isChecked());
+    EXPECT_EQ(heard, 3);
 
     // A choice made elsewhere (a move in another mixer) is shown; the microphone unplugged goes.
     SetChosenCaptureSource(mix);
@@ -319,7 +330,7 @@ TEST_F(AudioOptionsTest, VolumeButtonOpensTheRecordingControlWhichChoosesWhatIsR
     EXPECT_EQ(rows(), QStringList({"Stereo Mix", "Player"}));
     EXPECT_TRUE(select("Stereo Mix")->isChecked());
     EXPECT_FALSE(select("Player")->isChecked());
-    EXPECT_EQ(heard, 1);
+    EXPECT_EQ(heard, 3);
 
     // The desktop's own mixer is a button away; Escape closes.
     for (auto* button : window->findChildren<QPushButton*>())
