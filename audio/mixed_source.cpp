@@ -15,7 +15,7 @@ MixedSource::MixedSource(PulseConnection& connection, const WaveFormat& format, 
       format_(format),
       mix_(mix),
       source_(std::move(source)),
-      key_(std::to_string(int(source_.kind)) + ":" + source_.name),
+      key_(KeyOf(source_)),
       described_(std::move(described)),
       program_(connection, [this](const ProgramFollower::Playback& playback) {
           if (!stream_ && playback.program == source_.name) Open(playback.monitor.c_str(), playback.input);
@@ -47,11 +47,6 @@ MixedSource::~MixedSource() {
     }
     ReleaseRecordStream(stream_);
     mix_.Remove(key_);
-}
-
-bool MixedSource::Settled() const {
-    if (!stream_) return !program_.Looking();
-    return pa_stream_get_state(stream_) != PA_STREAM_CREATING;
 }
 
 void MixedSource::Open(const char* device, std::optional<std::uint32_t> monitorInput) {

@@ -30,8 +30,6 @@ public:
     const CaptureSource& Source() const { return source_; }
     // The source in the server's words for a person.
     const std::string& Words() const { return words_; }
-    // Has a stream that the server accepted or refused, or a program that plays nothing now.
-    bool Settled() const;
 
     void PlaybackChanged(pa_subscription_event_type_t type, std::uint32_t index);
     // Asks again for a source that went.

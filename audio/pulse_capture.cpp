@@ -169,7 +169,7 @@ struct PulseCapture::Impl {
     // otherwise at the next open.
     void Chosen() {
         const CaptureSources chosen = ChosenCaptureSources();
-        const CaptureSource next = chosen.empty() ? CaptureSource{} : chosen.front();
+        const CaptureSource next = FirstOf(chosen);
         if (!connection.Exists()) return;
         PulseConnection::Lock lock(connection);
         if (!live || fault != 0) return;
@@ -531,7 +531,7 @@ std::uint32_t PulseCapture::Open(const CaptureOpenRequest& request, std::uint16_
     d.bytesPerSecond = format.BytesPerSecond();
     d.writer.Restart(format.BytesPerSecond());
     const CaptureSources chosen = ChosenCaptureSources();
-    const CaptureSource source = chosen.empty() ? CaptureSource{} : chosen.front();
+    const CaptureSource source = FirstOf(chosen);
 
     if (const std::uint32_t code = d.connection.Connect()) {
         d.Release();

@@ -131,7 +131,6 @@ void MixInput::Take(float* mix, std::size_t frames, Clock::time_point now) {
 }
 
 void MixInput::Steer(double buffered) {
-    lastBuffered_ = buffered;
     // The offset of the first second is the one to keep.
     if (!setpoint_) {
         setpoint_ = buffered;

@@ -53,9 +53,6 @@ public:
 
     // in/out: above 1 the source runs fast and is slowed down.
     double Ratio() const { return 1 + correction_; }
-    // The buffered time, as last measured (seconds): what the source's buffer holds and what it
-    // captured since it last delivered.
-    double Buffered() const { return lastBuffered_; }
     // Times the buffer ran empty or over its ceiling since the input began.
     int Underruns() const { return underruns_; }
     int Overruns() const { return overruns_; }
@@ -85,7 +82,6 @@ private:
     double sum_ = 0;
     std::size_t measured_ = 0;
     std::size_t takenThisPeriod_ = 0;
-    double lastBuffered_ = 0;
     int underruns_ = 0;
     int overruns_ = 0;
 };
@@ -95,10 +91,8 @@ class SourceMix {
 public:
     explicit SourceMix(const WaveFormat& format) : format_(format) {}
 
-    bool Empty() const { return inputs_.empty(); }
     MixInput& Input(const std::string& key);
     void Remove(const std::string& key) { inputs_.erase(key); }
-    const std::map<std::string, std::unique_ptr<MixInput>>& Inputs() const { return inputs_; }
 
     // Samples of the recording's format that a source delivered.
     void Deliver(const std::string& key, const void* data, std::size_t bytes, MixInput::Clock::time_point now);

@@ -26,10 +26,6 @@ namespace {
 constexpr int kRefreshMs = 50;       // a meter that moves smoothly
 constexpr double kFloorDb = -60;     // the empty bar
 
-std::string KeyOf(const CaptureSource& source) {
-    return std::to_string(int(source.kind)) + ":" + source.name;
-}
-
 int BarOf(double peak) {
     const double db = peak > 0 ? 20 * std::log10(peak) : kFloorDb;
     return int(std::lround(std::clamp((db - kFloorDb) / -kFloorDb, 0.0, 1.0) * 100));

@@ -35,8 +35,7 @@ CaptureSources ChosenCaptureSources() {
 }
 
 CaptureSource ChosenCaptureSource() {
-    const CaptureSources sources = ChosenCaptureSources();
-    return sources.empty() ? CaptureSource{} : sources.front();
+    return FirstOf(ChosenCaptureSources());
 }
 
 void SetChosenCaptureSources(const CaptureSources& sources) {

@@ -28,6 +28,15 @@ struct CaptureSource {
 // recording runs on. None chosen is the server's default source.
 using CaptureSources = std::vector<CaptureSource>;
 
+// The first of them, or the server's default where there is none.
+inline CaptureSource FirstOf(const CaptureSources& sources) {
+    return sources.empty() ? CaptureSource{} : sources.front();
+}
+// A text that names a source, to key it by.
+inline std::string KeyOf(const CaptureSource& source) {
+    return std::to_string(int(source.kind)) + ":" + source.name;
+}
+
 // While a selection runs in the background, waits for it (except on its own thread).
 CaptureSources ChosenCaptureSources();
 // The first chosen, or the server's default.
