@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <numbers>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -167,40 +166,13 @@ MarkedPlayback::~MarkedPlayback() {
 }
 
 std::vector<float> ReadMono(const std::string& path, int& rate) {
-    std::ifstream in(path, std::ios::binary);
-    char header[12];
-    if (!in.read(header, 12) || std::memcmp(header, "RIFF", 4) != 0) return {};
-    int channels = 0;
-    for (char id[4]; in.read(id, 4);) {
-        std::uint32_t size = 0;
-        in.read(reinterpret_cast<char*>(&size), 4);
-        if (std::memcmp(id, "fmt ", 4) == 0) {
-            std::vector<char> fmt(size);
-            in.read(fmt.data(), size);
-            std::uint16_t c;
-            std::uint32_t r;
-            std::memcpy(&c, fmt.data() + 2, 2);
-            std::memcpy(&r, fmt.data() + 4, 4);
-            channels = c;
-            rate = int(r);
-            continue;
-        }
-        if (std::memcmp(id, "data", 4) != 0 || channels == 0) {
-            in.seekg(size + (size & 1), std::ios::cur);
-            continue;
-        }
-        std::vector<std::int16_t> samples(size / 2);
-        in.read(reinterpret_cast<char*>(samples.data()), std::streamsize(samples.size() * 2));
-        samples.resize(std::size_t(in.gcount()) / 2);
-        std::vector<float> mono(samples.size() / std::size_t(channels));
-        for (std::size_t i = 0; i < mono.size(); ++i) {
-            float sum = 0;
-            for (int c = 0; c < channels; ++c) sum += samples[i * std::size_t(channels) + std::size_t(c)];
-            mono[i] = sum / float(channels) / 32768.0f;
-        }
-        return mono;
-    }
-    return {};
+    rate = ReadSoxInfo(path).rate;
+    const CommandResult r = RunCommand({"sox", path, "-t", "raw", "-e", "floating-point", "-b", "32", "-", "remix", "-"},
+                                       std::chrono::seconds(120), false);
+    if (r.status != 0 || rate <= 0) return {};
+    std::vector<float> mono(r.output.size() / sizeof(float));
+    std::memcpy(mono.data(), r.output.data(), mono.size() * sizeof(float));
+    return mono;
 }
 
 ToneTrack TrackTone(const std::vector<float>& mono, int rate, double frequency, double from, double to) {

@@ -66,7 +66,7 @@ struct ToneTrack {
     std::vector<double> faults;    // where the tone jumped in phase or fell silent outside a gap
     double frequency = 0;          // its pitch over the last minute, to a thousandth of a hertz
 };
-// The mono mix of a 16-bit PCM wave file, and its rate; empty where it cannot be read.
+// The mean of a wave file's channels (read by sox), and its rate; empty where it cannot be read.
 std::vector<float> ReadMono(const std::string& path, int& rate);
 // Follows the tone near `frequency` (within a few hertz: a source of another clock is recorded at
 // its own pitch) over [from, to) seconds.
